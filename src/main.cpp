@@ -1,0 +1,2 @@
+// Entry point of korvane_setup.exe.
+int wWinMain() { return 0; }
