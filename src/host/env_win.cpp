@@ -1,0 +1,32 @@
+#include <windows.h>
+
+#include "host/os.h"
+#include "win/wide.h"
+
+namespace korvane {
+
+std::optional<Path> var_os(std::u16string_view name) {
+  auto wname = win::to_win_string(name);
+  if (!wname) return std::nullopt;
+  auto value = win::fill_wide_buf([&](wchar_t* buffer, DWORD size) {
+    return ::GetEnvironmentVariableW(win::wide(*wname), buffer, size);
+  });
+  if (!value) return std::nullopt;  // ERROR_ENVVAR_NOT_FOUND among others
+  return std::move(*value);
+}
+
+IoResult<Path> temp_dir() {
+  using TempPathFn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  // Chosen once for the run: GetTempPath2W is newer than some systems.
+  static const TempPathFn fn = [] {
+    if (HMODULE kernel32 = ::GetModuleHandleA("kernel32")) {
+      if (FARPROC p = ::GetProcAddress(kernel32, "GetTempPath2W")) {
+        return reinterpret_cast<TempPathFn>(reinterpret_cast<void*>(p));
+      }
+    }
+    return &::GetTempPathW;
+  }();
+  return win::fill_wide_buf([&](wchar_t* buffer, DWORD size) { return fn(size, buffer); });
+}
+
+}  // namespace korvane

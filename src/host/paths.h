@@ -1,0 +1,50 @@
+#pragma once
+// Path joining, parents, and the form of a path handed to the Windows file
+// functions. Pure: the one system query (GetFullPathNameW) comes in through
+// FullPathSource.
+
+#include <optional>
+
+#include "core/io_error.h"
+#include "core/path.h"
+
+namespace korvane {
+
+// Appends `component` to `base` in place. An absolute component (a drive with
+// a separator, \\server\share, \\?\...) replaces `base`; a relative one is
+// appended after one '\', inserted only when `base` is non-empty, does not end
+// in '\' or '/', and is not a bare drive such as "C:".
+// Examples: C:\X + Programs = C:\X\Programs; C:\X\ + Programs = C:\X\Programs;
+// "" + Programs = Programs; C: + Programs = C:Programs.
+void push(Path& base, PathView component);
+
+// `base` joined with `component` by the rule of push.
+[[nodiscard]] Path join(PathView base, PathView component);
+
+// `path` without its last component: nullopt for a path without one (a root
+// such as C:\, a bare drive, \\server\share); the empty path for a single
+// relative name. Trailing separators are not a component.
+[[nodiscard]] std::optional<PathView> parent(PathView path);
+
+// True when the path has a drive letter and ':' at its start.
+[[nodiscard]] bool has_drive_prefix(PathView path);
+
+// The system's absolute form of a path, as GetFullPathNameW gives it.
+class FullPathSource {
+ public:
+  virtual ~FullPathSource() = default;
+  // `path` holds no NUL. The result has no terminating NUL.
+  [[nodiscard]] virtual IoResult<Path> full_path(PathView path) = 0;
+};
+
+// The form of `path` given to the Windows file functions (its terminating NUL
+// is the string's own). Verbatim paths (\\?\, \??\) and the empty path stay
+// unchanged; short drive-absolute and UNC paths stay unchanged; everything
+// else is made absolute through `source` and, when `prefer_verbatim` is on or
+// the absolute form is 247 units or longer, given the \\?\ (or \\?\UNC\)
+// prefix. Fails with "strings passed to WinAPI cannot contain NULs" for a path
+// holding a NUL, or with the error of `source`.
+[[nodiscard]] IoResult<Path> get_long_path(PathView path, bool prefer_verbatim,
+                                           FullPathSource& source);
+
+}  // namespace korvane
