@@ -1,0 +1,63 @@
+#include <windows.h>
+
+#include "host/os.h"
+#include "payload/payloads.h"
+#include "setup/win_services.h"
+#include "shell/process.h"
+#include "win/wide.h"
+
+namespace korvane {
+namespace {
+
+class WindowsHost final : public SetupHost {
+ public:
+  std::u16string command_line() override {
+    const wchar_t* line = ::GetCommandLineW();
+    if (line == nullptr) return {};
+    return std::u16string(reinterpret_cast<const char16_t*>(line));
+  }
+
+  std::optional<Path> module_path() override {
+    // GetModuleFileNameW truncates silently and reports it only through the
+    // last error, so the buffer grows until the path fits.
+    std::u16string buffer(512, u'\0');
+    for (;;) {
+      ::SetLastError(0);
+      const DWORD n = ::GetModuleFileNameW(nullptr, win::wide(buffer.data()),
+                                           static_cast<DWORD>(buffer.size()));
+      if (n == 0) return std::nullopt;
+      if (n < buffer.size() && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        buffer.resize(n);
+        return buffer;
+      }
+      if (buffer.size() >= 0x8000) return std::nullopt;
+      buffer.resize(buffer.size() * 2);
+    }
+  }
+
+  std::optional<Path> var_os(std::u16string_view name) override { return korvane::var_os(name); }
+  IoResult<Path> temp_dir() override { return korvane::temp_dir(); }
+  std::int32_t msg_box(std::string_view caption, std::string_view text, std::uint32_t style) override {
+    return korvane::msg_box(caption, text, style);
+  }
+  void run_hidden(std::u16string_view program, std::span<const std::string> args) override {
+    korvane::run_hidden(program, args);
+  }
+  void sleep(Duration d) override { korvane::sleep(d); }
+  IoResult<void> create_dir_all(PathView path) override { return korvane::create_dir_all(path); }
+  std::span<const std::uint8_t> app_payload() override { return APP_EXE_GZ.bytes(); }
+  std::span<const std::uint8_t> loader_payload() override { return WEBVIEW_LOADER_GZ.bytes(); }
+  IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) override {
+    return korvane::write(path, bytes);
+  }
+  void launch_app(PathView exe_path, PathView install_dir) override {
+    korvane::launch_app(exe_path, install_dir);
+  }
+  std::string os_error_text(const IoError& error) override { return korvane::os_error_text(error); }
+};
+
+}  // namespace
+
+std::unique_ptr<SetupHost> make_windows_host() { return std::make_unique<WindowsHost>(); }
+
+}  // namespace korvane

@@ -1,0 +1,109 @@
+#include "setup/run.h"
+
+#include <array>
+#include <vector>
+
+#include "core/utf.h"
+#include "host/paths.h"
+#include "payload/gunzip.h"
+#include "setup/command_line.h"
+#include "setup/texts.h"
+#include "shell/scripts.h"
+
+namespace korvane {
+namespace {
+
+bool silent_requested(SetupHost& host) {
+  const std::u16string line = host.command_line();
+  std::vector<std::u16string> args = split_command_line(line);
+  if (args.empty()) args.push_back(host.module_path().value_or(Path()));
+  return has_silent_switch(args);
+}
+
+void stop_running_copies(SetupHost& host) {
+  const std::array<std::string, 3> app{"/F", "/IM", "Korvane.exe"};
+  const std::array<std::string, 3> core{"/F", "/IM", "KorvaneCore.exe"};
+  host.run_hidden(u"taskkill", app);
+  host.run_hidden(u"taskkill", core);
+}
+
+void register_installation(SetupHost& host, const std::string& script) {
+  const std::array<std::string, 7> args{"-NoProfile", "-WindowStyle", "Hidden", "-ExecutionPolicy",
+                                        "Bypass",     "-Command",     script};
+  host.run_hidden(u"powershell", args);
+}
+
+}  // namespace
+
+IoResult<Path> locate_install_dir(SetupHost& host) {
+  std::optional<Path> base = host.var_os(u"LOCALAPPDATA");
+  if (!base) {
+    auto temp = host.temp_dir();
+    if (!temp) return std::unexpected(temp.error());
+    base = std::move(*temp);
+  }
+  Path dir = join(*base, u"Programs");
+  push(dir, u"Korvane");
+  return dir;
+}
+
+std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) {
+  const auto fail = [&](const IoError& e) { return std::unexpected(host.os_error_text(e)); };
+
+  if (auto made = host.create_dir_all(install_dir); !made) return fail(made.error());
+
+  Path exe_path = join(install_dir, u"Korvane.exe");
+  const Path dll_path = join(install_dir, u"WebView2Loader.dll");
+  const Path uninstall_script_path = join(install_dir, u"Uninstall-Korvane.ps1");
+
+  // Both payloads decode before anything is written, so a damaged one leaves
+  // no new file behind.
+  auto app = gunzip(host.app_payload());
+  if (!app) return fail(app.error());
+  auto loader = gunzip(host.loader_payload());
+  if (!loader) return fail(loader.error());
+
+  if (auto written = host.write(exe_path, *app); !written) return fail(written.error());
+  (void)host.write(dll_path, *loader);
+
+  const std::string escaped_install_dir = ps_escape(to_string_lossy(install_dir));
+  const std::string escaped_exe_path = ps_escape(to_string_lossy(exe_path));
+
+  {
+    const std::string script = uninstall_script(escaped_install_dir);
+    (void)host.write(uninstall_script_path, std::span(reinterpret_cast<const std::uint8_t*>(script.data()),
+                                                      script.size()));
+  }
+  register_installation(host, shortcut_script(escaped_exe_path, escaped_install_dir, APP_VERSION));
+  return exe_path;
+}
+
+void run_setup(SetupHost& host) {
+  const bool silent = silent_requested(host);
+
+  auto install_dir = locate_install_dir(host);
+  if (!install_dir) {
+    // Not even a temporary directory: nothing can be installed anywhere.
+    (void)host.msg_box(ERROR_CAPTION, failure_text(host.os_error_text(install_dir.error())),
+                       FAILURE_STYLE);
+    return;
+  }
+
+  if (!silent && host.msg_box(SETUP_CAPTION, confirm_text(*install_dir), CONFIRM_STYLE) != IDOK_RESULT) {
+    return;
+  }
+
+  stop_running_copies(host);
+  host.sleep(kStopPause);
+
+  auto outcome = install(host, *install_dir);
+  if (!outcome) {
+    (void)host.msg_box(ERROR_CAPTION, failure_text(outcome.error()), FAILURE_STYLE);
+    return;
+  }
+
+  host.launch_app(*outcome, *install_dir);
+  if (!silent) (void)host.msg_box(SETUP_CAPTION, success_text(), SUCCESS_STYLE);
+}
+
+}  // namespace korvane

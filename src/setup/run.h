@@ -1,0 +1,54 @@
+#pragma once
+// The installer's whole run, from the command line to the last box, written
+// against SetupHost so that tests can stand in for Windows.
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/io_error.h"
+#include "core/path.h"
+#include "host/os.h"
+
+namespace korvane {
+
+// Everything the run asks of the system, one call per effect.
+class SetupHost {
+ public:
+  virtual ~SetupHost() = default;
+  // GetCommandLineW; empty when absent.
+  [[nodiscard]] virtual std::u16string command_line() = 0;
+  // GetModuleFileNameW of the running executable; nullopt when it fails.
+  [[nodiscard]] virtual std::optional<Path> module_path() = 0;
+  [[nodiscard]] virtual std::optional<Path> var_os(std::u16string_view name) = 0;
+  [[nodiscard]] virtual IoResult<Path> temp_dir() = 0;
+  // The button that closed the box, or 0 when it failed.
+  [[nodiscard]] virtual std::int32_t msg_box(std::string_view caption, std::string_view text,
+                                             std::uint32_t style) = 0;
+  virtual void run_hidden(std::u16string_view program, std::span<const std::string> args) = 0;
+  virtual void sleep(Duration d) = 0;
+  [[nodiscard]] virtual IoResult<void> create_dir_all(PathView path) = 0;
+  [[nodiscard]] virtual std::span<const std::uint8_t> app_payload() = 0;
+  [[nodiscard]] virtual std::span<const std::uint8_t> loader_payload() = 0;
+  [[nodiscard]] virtual IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) = 0;
+  virtual void launch_app(PathView exe_path, PathView install_dir) = 0;
+  [[nodiscard]] virtual std::string os_error_text(const IoError& error) = 0;
+};
+
+inline constexpr Duration kStopPause{0, 350'000'000};
+
+// The installation directory: LOCALAPPDATA (or else the temporary directory)
+// joined with Programs and Korvane.
+[[nodiscard]] IoResult<Path> locate_install_dir(SetupHost& host);
+
+// The installation proper: directory, payloads, files, scripts, registration.
+// Gives the application's path, or the failure text of the first fatal error.
+[[nodiscard]] std::expected<Path, std::string> install(SetupHost& host, PathView install_dir);
+
+// The whole run; the caller then ends the process with status 0.
+void run_setup(SetupHost& host);
+
+}  // namespace korvane

@@ -1,0 +1,276 @@
+#include "setup/run.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/utf.h"
+#include "setup/texts.h"
+#include "shell/scripts.h"
+
+namespace korvane {
+namespace {
+
+// A gzip member of `data`, made with zlib's own gzip wrapper.
+std::vector<std::uint8_t> gzip_of(std::string_view data) {
+  z_stream z{};
+  EXPECT_EQ(Z_OK, deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY));
+  std::vector<std::uint8_t> out(data.size() + 128);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string text_of(std::span<const std::uint8_t> bytes) {
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Records every effect in order as one line of text.
+class FakeHost final : public SetupHost {
+ public:
+  std::u16string line = u"setup.exe";
+  std::optional<Path> local_app_data = Path(u"C:\\Users\\u\\AppData\\Local");
+  IoResult<Path> temp = Path(u"C:\\Users\\u\\AppData\\Local\\Temp\\");
+  std::vector<std::int32_t> box_results;  // next results, then IDOK
+  std::vector<std::uint8_t> app = gzip_of("MZ application");
+  std::vector<std::uint8_t> loader = gzip_of("MZ loader");
+  std::map<Path, IoError> write_errors;
+  std::optional<IoError> create_error;
+
+  std::vector<std::string> log;
+  std::vector<std::string> box_texts;
+  std::map<Path, std::string> files;
+  std::vector<std::vector<std::string>> hidden_args;
+
+  std::u16string command_line() override { return line; }
+  std::optional<Path> module_path() override {
+    log.push_back("module_path");
+    return Path(u"C:\\Downloads\\korvane_setup.exe");
+  }
+  std::optional<Path> var_os(std::u16string_view name) override {
+    log.push_back("var_os " + to_string_lossy(name));
+    return name == u"LOCALAPPDATA" ? local_app_data : std::nullopt;
+  }
+  IoResult<Path> temp_dir() override {
+    log.push_back("temp_dir");
+    return temp;
+  }
+  std::int32_t msg_box(std::string_view caption, std::string_view text, std::uint32_t style) override {
+    log.push_back("box " + std::string(caption) + " " + std::to_string(style));
+    box_texts.emplace_back(text);
+    if (box_results.empty()) return 1;
+    const std::int32_t r = box_results.front();
+    box_results.erase(box_results.begin());
+    return r;
+  }
+  void run_hidden(std::u16string_view program, std::span<const std::string> args) override {
+    std::string entry = "run_hidden " + to_string_lossy(program);
+    for (std::size_t i = 0; i < args.size() && i < 6; ++i) entry += " " + args[i];
+    log.push_back(entry);
+    hidden_args.emplace_back(args.begin(), args.end());
+  }
+  void sleep(Duration d) override {
+    log.push_back("sleep " + std::to_string(d.seconds) + " " + std::to_string(d.nanoseconds));
+  }
+  IoResult<void> create_dir_all(PathView path) override {
+    log.push_back("create_dir_all " + to_string_lossy(path));
+    if (create_error) return std::unexpected(*create_error);
+    return {};
+  }
+  std::span<const std::uint8_t> app_payload() override { return app; }
+  std::span<const std::uint8_t> loader_payload() override { return loader; }
+  IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) override {
+    log.push_back("write " + to_string_lossy(path));
+    if (auto it = write_errors.find(Path(path)); it != write_errors.end()) {
+      return std::unexpected(it->second);
+    }
+    files[Path(path)] = text_of(bytes);
+    return {};
+  }
+  void launch_app(PathView exe_path, PathView install_dir) override {
+    log.push_back("launch_app " + to_string_lossy(exe_path) + " in " + to_string_lossy(install_dir));
+  }
+  std::string os_error_text(const IoError& error) override {
+    if (error.is_os()) return "os error " + std::to_string(error.os_code());
+    return std::string(error.message().empty() ? kind_description(error.kind()) : error.message());
+  }
+};
+
+const char* const kDir = "C:\\Users\\u\\AppData\\Local\\Programs\\Korvane";
+
+std::vector<std::string> successful_steps(bool silent) {
+  const std::string dir = kDir;
+  std::vector<std::string> steps{"var_os LOCALAPPDATA"};
+  if (!silent) steps.push_back("box Korvane Setup 65");
+  steps.insert(steps.end(), {
+      "run_hidden taskkill /F /IM Korvane.exe",
+      "run_hidden taskkill /F /IM KorvaneCore.exe",
+      "sleep 0 350000000",
+      "create_dir_all " + dir,
+      "write " + dir + "\\Korvane.exe",
+      "write " + dir + "\\WebView2Loader.dll",
+      "write " + dir + "\\Uninstall-Korvane.ps1",
+      "run_hidden powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -Command",
+      "launch_app " + dir + "\\Korvane.exe in " + dir,
+  });
+  if (!silent) steps.push_back("box Korvane Setup 64");
+  return steps;
+}
+
+TEST(Run, InteractiveInstallRunsEveryStepInOrder) {
+  FakeHost host;
+  run_setup(host);
+  EXPECT_EQ(successful_steps(false), host.log);
+  ASSERT_EQ(2u, host.box_texts.size());
+  EXPECT_EQ(confirm_text(utf8_to_utf16(kDir)), host.box_texts[0]);
+  EXPECT_EQ(success_text(), host.box_texts[1]);
+}
+
+TEST(Run, SilentInstallShowsNoBox) {
+  for (const char16_t* line : {u"setup.exe --silent", u"setup.exe /S", u"/s", u"x \"--SILENT\""}) {
+    FakeHost host;
+    host.line = line;
+    run_setup(host);
+    EXPECT_EQ(successful_steps(true), host.log) << to_string_lossy(line);
+  }
+}
+
+TEST(Run, EmptyCommandLineUsesTheModulePath) {
+  FakeHost host;
+  host.line = u"";
+  run_setup(host);
+  ASSERT_FALSE(host.log.empty());
+  EXPECT_EQ("module_path", host.log[0]);
+  EXPECT_EQ(2u, host.box_texts.size());
+}
+
+TEST(Run, AnythingButOkAtTheConfirmationChangesNothing) {
+  for (std::int32_t result : {2, 0, -1, 7}) {  // Cancel/Esc/close, failed box, others
+    FakeHost host;
+    host.box_results = {result};
+    run_setup(host);
+    EXPECT_EQ((std::vector<std::string>{"var_os LOCALAPPDATA", "box Korvane Setup 65"}), host.log)
+        << result;
+  }
+}
+
+TEST(Run, WritesBothDecodedPayloadsAndTheUninstallScript) {
+  FakeHost host;
+  run_setup(host);
+  const Path dir = utf8_to_utf16(kDir);
+  EXPECT_EQ("MZ application", host.files[dir + u"\\Korvane.exe"]);
+  EXPECT_EQ("MZ loader", host.files[dir + u"\\WebView2Loader.dll"]);
+  EXPECT_EQ(uninstall_script(kDir), host.files[dir + u"\\Uninstall-Korvane.ps1"]);
+}
+
+TEST(Run, RegistrationRunGetsTheFilledScriptAsItsSeventhArgument) {
+  FakeHost host;
+  host.local_app_data = Path(u"D:\\user's data");
+  host.line = u"setup.exe /s";
+  run_setup(host);
+  ASSERT_EQ(3u, host.hidden_args.size());
+  const auto& args = host.hidden_args[2];
+  ASSERT_EQ(7u, args.size());
+  EXPECT_EQ(shortcut_script("D:\\user''s data\\Programs\\Korvane\\Korvane.exe",
+                            "D:\\user''s data\\Programs\\Korvane", "0.2.0"),
+            args[6]);
+}
+
+TEST(Run, MissingLocalAppDataUsesTheTemporaryDirectory) {
+  FakeHost host;
+  host.local_app_data = std::nullopt;
+  host.line = u"setup.exe /s";
+  run_setup(host);
+  ASSERT_GE(host.log.size(), 6u);
+  EXPECT_EQ("temp_dir", host.log[1]);
+  EXPECT_EQ("create_dir_all C:\\Users\\u\\AppData\\Local\\Temp\\Programs\\Korvane", host.log[5]);
+}
+
+TEST(Run, EmptyLocalAppDataGivesARelativeFolder) {
+  FakeHost host;
+  host.local_app_data = Path();
+  host.line = u"setup.exe /s";
+  run_setup(host);
+  EXPECT_EQ("create_dir_all Programs\\Korvane", host.log.at(4));
+}
+
+TEST(Run, NoTemporaryDirectoryEndsWithTheFailureBox) {
+  FakeHost host;
+  host.local_app_data = std::nullopt;
+  host.temp = std::unexpected(IoError::os(5));
+  host.line = u"setup.exe /s";
+  run_setup(host);
+  EXPECT_EQ((std::vector<std::string>{"var_os LOCALAPPDATA", "temp_dir", "box Korvane Setup \xE2\x80\x94 Error 16"}),
+            host.log);
+}
+
+struct FatalCase {
+  const char* why;
+  void (*arrange)(FakeHost&);
+  const char* failure_text;
+  std::size_t steps_before_box;  // of the silent successful road
+};
+
+const FatalCase kFatalCases[] = {
+    {"directory", [](FakeHost& h) { h.create_error = IoError::os(183); }, "os error 183", 5},
+    {"application payload", [](FakeHost& h) { h.app = {0x1F, 0x8B, 8}; }, "unexpected end of file", 5},
+    {"loader payload",
+     [](FakeHost& h) {
+       h.loader[h.loader.size() - 8] ^= 1;  // the trailer's CRC-32
+     },
+     "corrupt gzip stream does not have a matching checksum", 5},
+    {"application write",
+     [](FakeHost& h) {
+       h.write_errors.emplace(Path(utf8_to_utf16(kDir)) + u"\\Korvane.exe", IoError::os(32));
+     },
+     "os error 32", 6},
+};
+
+TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
+  for (const FatalCase& c : kFatalCases) {
+    for (bool silent : {true, false}) {
+      FakeHost host;
+      if (silent) host.line = u"setup.exe --silent";
+      c.arrange(host);
+      run_setup(host);
+      std::vector<std::string> want = successful_steps(true);
+      want.resize(c.steps_before_box);
+      if (!silent) want.insert(want.begin() + 1, "box Korvane Setup 65");
+      want.push_back("box Korvane Setup \xE2\x80\x94 Error 16");
+      EXPECT_EQ(want, host.log) << c.why;
+      EXPECT_EQ(std::string("Installation failed:\n") + c.failure_text, host.box_texts.back()) << c.why;
+      if (c.steps_before_box < 6) {
+        EXPECT_TRUE(host.files.empty()) << c.why;
+      }
+    }
+  }
+}
+
+TEST(Run, PassedOverFailuresStillEndInSuccess) {
+  FakeHost host;
+  const Path dir = utf8_to_utf16(kDir);
+  host.write_errors.emplace(dir + u"\\WebView2Loader.dll", IoError::os(5));
+  host.write_errors.emplace(dir + u"\\Uninstall-Korvane.ps1", IoError::os(5));
+  host.box_results = {1, 0};  // the success box fails: passed over
+  run_setup(host);
+  EXPECT_EQ(successful_steps(false), host.log);
+}
+
+TEST(Run, SecondMemberOfAPayloadIsIgnored) {
+  FakeHost host;
+  auto second = gzip_of("second member");
+  host.app.insert(host.app.end(), second.begin(), second.end());
+  run_setup(host);
+  EXPECT_EQ("MZ application", host.files[utf8_to_utf16(kDir) + u"\\Korvane.exe"]);
+}
+
+}  // namespace
+}  // namespace korvane
