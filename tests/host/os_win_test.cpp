@@ -1,0 +1,224 @@
+// The Win32 side of the host services, on real files in a temporary folder.
+
+#include "host/os.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/utf.h"
+#include "setup/win_services.h"
+#include "win/handle.h"
+#include "win/wide.h"
+
+namespace korvane {
+namespace {
+
+std::u16string from_wide(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
+
+void remove_tree(const Path& dir) {
+  WIN32_FIND_DATAW data;
+  const Path pattern = dir + u"\\*";
+  HANDLE find = ::FindFirstFileW(win::wide(pattern), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const Path name = from_wide(data.cFileName);
+      if (name == u"." || name == u"..") continue;
+      const Path child = dir + u"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(child);
+      } else {
+        ::DeleteFileW(win::wide(child));
+      }
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryW(win::wide(dir));
+}
+
+std::vector<std::uint8_t> bytes_of(std::string_view s) { return {s.begin(), s.end()}; }
+
+// A fresh folder below the temporary directory, removed afterwards. Paths
+// are given in the \\?\ form so that long ones work in the checks too.
+class HostFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t buffer[MAX_PATH + 1];
+    ASSERT_NE(0u, ::GetTempPathW(MAX_PATH + 1, buffer));
+    root_ = from_wide(buffer) + u"korvane-host-" + utf8_to_utf16(std::to_string(::GetCurrentProcessId())) +
+            u"-" + utf8_to_utf16(std::to_string(::GetTickCount64()));
+    ASSERT_TRUE(::CreateDirectoryW(win::wide(root_), nullptr));
+  }
+  void TearDown() override { remove_tree(u"\\\\?\\" + root_); }
+
+  [[nodiscard]] bool is_dir(const Path& p) const {
+    const DWORD a = ::GetFileAttributesW(win::wide(u"\\\\?\\" + p));
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  [[nodiscard]] std::string read(const Path& p) const {
+    win::UniqueFile f(::CreateFileW(win::wide(u"\\\\?\\" + p), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!f) return "<missing>";
+    std::string out;
+    char chunk[4096];
+    DWORD n = 0;
+    while (::ReadFile(f.get(), chunk, sizeof chunk, &n, nullptr) && n > 0) out.append(chunk, n);
+    return out;
+  }
+
+  Path root_;
+};
+
+TEST_F(HostFiles, CreatesNestedDirectories) {
+  const Path dir = root_ + u"\\Local\\Programs\\Korvane";
+  ASSERT_TRUE(create_dir_all(dir));
+  EXPECT_TRUE(is_dir(dir));
+}
+
+TEST_F(HostFiles, ExistingDirectoryIsSuccess) {
+  ASSERT_TRUE(create_dir_all(root_ + u"\\a"));
+  EXPECT_TRUE(create_dir_all(root_ + u"\\a"));
+  EXPECT_TRUE(create_dir_all(root_ + u"\\a\\"));
+}
+
+TEST_F(HostFiles, DirectoryThatExistsAsAFileGivesError183) {
+  const Path file = root_ + u"\\Korvane";
+  ASSERT_TRUE(write(file, bytes_of("plain file")));
+  const auto r = create_dir_all(file);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(IoError::os(183), r.error());
+  const std::string text = os_error_text(r.error());
+  EXPECT_TRUE(text.ends_with(" (os error 183)")) << text;
+  EXPECT_GT(text.size(), std::string(" (os error 183)").size()) << text;
+}
+
+TEST_F(HostFiles, WriteOverALongerFileLeavesExactlyTheNewBytes) {
+  const Path file = root_ + u"\\Korvane.exe";
+  ASSERT_TRUE(write(file, std::vector<std::uint8_t>(100000, 'o')));
+  ASSERT_TRUE(write(file, bytes_of("new content")));
+  EXPECT_EQ("new content", read(file));
+}
+
+TEST_F(HostFiles, EmptyBufferGivesAnEmptyFile) {
+  const Path file = root_ + u"\\empty";
+  ASSERT_TRUE(write(file, bytes_of("something")));
+  ASSERT_TRUE(write(file, {}));
+  EXPECT_EQ("", read(file));
+  ASSERT_TRUE(write(root_ + u"\\new-empty", {}));
+  EXPECT_EQ("", read(root_ + u"\\new-empty"));
+}
+
+TEST_F(HostFiles, FileHeldWithoutSharingGivesTheSharingViolation) {
+  const Path file = root_ + u"\\held.exe";
+  ASSERT_TRUE(write(file, bytes_of("running")));
+  win::UniqueFile held(::CreateFileW(win::wide(file), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  const auto r = write(file, bytes_of("replacement"));
+  ASSERT_FALSE(r);
+  EXPECT_EQ(IoError::os(32), r.error());
+  EXPECT_TRUE(os_error_text(r.error()).ends_with(" (os error 32)"));
+  held.reset();
+  EXPECT_EQ("running", read(file));
+}
+
+TEST_F(HostFiles, RelativePathResolvesAgainstTheCurrentDirectory) {
+  wchar_t old[MAX_PATH + 1];
+  ASSERT_NE(0u, ::GetCurrentDirectoryW(MAX_PATH + 1, old));
+  ASSERT_TRUE(::SetCurrentDirectoryW(win::wide(root_)));
+  const auto made = create_dir_all(u"Programs\\Korvane");
+  const auto written = write(u"Programs\\Korvane\\file.txt", bytes_of("relative"));
+  ::SetCurrentDirectoryW(old);
+  ASSERT_TRUE(made);
+  ASSERT_TRUE(written);
+  EXPECT_EQ("relative", read(root_ + u"\\Programs\\Korvane\\file.txt"));
+}
+
+TEST_F(HostFiles, PathLongerThan300UnitsIsCreatedAndWritten) {
+  Path dir = root_;
+  for (int i = 0; i < 8; ++i) dir += u"\\" + Path(40, static_cast<char16_t>(u'a' + i));
+  ASSERT_GT(dir.size(), 300u);
+  ASSERT_TRUE(create_dir_all(dir));
+  ASSERT_TRUE(write(dir + u"\\Korvane.exe", bytes_of("deep")));
+  EXPECT_EQ("deep", read(dir + u"\\Korvane.exe"));
+}
+
+TEST_F(HostFiles, NulInAPathIsRefused) {
+  const Path bad = root_ + std::u16string(u"\\a\0b", 4);
+  const IoError want = IoError::with_message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs");
+  EXPECT_EQ(want, create_dir_all(bad).error());
+  EXPECT_EQ(want, write(bad, {}).error());
+}
+
+TEST(HostEnvironment, VarOsTellsAbsentFromEmpty) {
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"KORVANE_TEST_SET", L"C:\\x \u00FC\U0001F3B5"));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"KORVANE_TEST_EMPTY", L""));
+  ::SetEnvironmentVariableW(L"KORVANE_TEST_UNSET", nullptr);
+  EXPECT_EQ(Path(u"C:\\x \u00FC\U0001F3B5"), var_os(u"KORVANE_TEST_SET"));
+  EXPECT_EQ(Path(), var_os(u"KORVANE_TEST_EMPTY"));
+  EXPECT_EQ(std::nullopt, var_os(u"KORVANE_TEST_UNSET"));
+  EXPECT_EQ(std::nullopt, var_os(std::u16string_view(u"KORVANE_TEST_SET\0x", 18)));
+}
+
+TEST(HostEnvironment, VarOsReadsValuesLongerThanTheFirstBuffer) {
+  const std::u16string value(3000, u'v');
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"KORVANE_TEST_LONG", win::wide(value)));
+  EXPECT_EQ(value, var_os(u"KORVANE_TEST_LONG"));
+}
+
+TEST(HostEnvironment, TempDirIsTheSystemsTemporaryFolder) {
+  wchar_t buffer[MAX_PATH + 1];
+  ASSERT_NE(0u, ::GetTempPathW(MAX_PATH + 1, buffer));
+  const auto dir = temp_dir();
+  ASSERT_TRUE(dir);
+  EXPECT_EQ(from_wide(buffer), *dir);
+  EXPECT_EQ(u'\\', dir->back());
+}
+
+TEST(HostSleep, ReturnsAfterAtLeastTheTimeAsked) {
+  LARGE_INTEGER f, a, b;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&a);
+  sleep(Duration{0, 350'000'000});
+  ::QueryPerformanceCounter(&b);
+  const double ms = 1000.0 * static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(f.QuadPart);
+  // A lower bound only (with a millisecond for clock rounding): the pause pauses.
+  EXPECT_GE(ms, 349.0);
+  sleep(Duration{0, 0});
+  sleep(Duration{0, 1});
+}
+
+TEST(OsErrorTextOnWindows, SystemMessagesAreTrimmedAndSuffixed) {
+  for (std::uint32_t code : {2u, 3u, 183u}) {
+    const std::string text = os_error_text(IoError::os(code));
+    const std::string suffix = " (os error " + std::to_string(code) + ")";
+    ASSERT_TRUE(text.ends_with(suffix)) << text;
+    const std::string message = text.substr(0, text.size() - suffix.size());
+    ASSERT_FALSE(message.empty()) << code;
+    EXPECT_EQ(std::string::npos, std::string_view(" \t\n\f\r").find(message.back()))
+        << "trailing white space in: " << text;
+    EXPECT_EQ(std::string::npos, message.find("OS Error")) << text;
+  }
+}
+
+TEST(OsErrorTextOnWindows, UnknownCodeShowsTheFormatMessageError) {
+  const std::string text = os_error_text(IoError::os(0x0FFFFFF0u));
+  EXPECT_EQ("OS Error 268435440 (FormatMessageW() returned error 317) (os error 268435440)", text);
+}
+
+TEST(OsErrorTextOnWindows, NtStatusBitTakesTheNtdllMessage) {
+  // STATUS_ACCESS_VIOLATION with the bit that marks an NT status.
+  const std::uint32_t code = 0x10000000u | 0xC0000005u;
+  const std::string text = os_error_text(IoError::os(code));
+  EXPECT_TRUE(text.ends_with(" (os error -805306363)")) << text;
+  // Windows has the status text; Wine's NTDLL.DLL has no message table, and
+  // the fallback then shows the code looked up, without the bit.
+  if (text.starts_with("OS Error")) {
+    EXPECT_TRUE(text.starts_with("OS Error -1073741819 (FormatMessageW() returned error ")) << text;
+  }
+}
+
+}  // namespace
+}  // namespace korvane
