@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs every test: the pure logic natively and under sanitizers, the Windows
+# build under Wine (unit tests, the Win32 layer, checks of the built .exe),
+# a bounded fuzzing run of the gzip decoder, and the end-to-end tests of the
+# installer with real message boxes on a virtual display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh test
+jobs=$(nproc)
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "native build and unit tests"
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs"
+ctest --preset native
+
+step "unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan -j"$jobs"
+ctest --preset native-asan
+
+step "Windows build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs"
+
+# A Wine prefix of our own, so that runs neither disturb nor depend on the
+# machine's; removed at the end.
+WINEPREFIX=$(mktemp -d /tmp/korvane-wine.XXXXXX)
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; }
+trap cleanup EXIT
+
+step "Windows tests under Wine"
+ctest --preset windows
+
+step "fuzzing the gzip decoder"
+bash scripts/fuzz.sh "${KORVANE_FUZZ_SECONDS:-60}"
+
+step "end-to-end tests of korvane_setup.exe"
+/usr/bin/python3 -m pytest tests/e2e -p no:cacheprovider -rA --build-dir build/windows
