@@ -1,0 +1,56 @@
+"""Fixtures of the end-to-end tests: one Wine session, one stage per test."""
+
+from __future__ import annotations
+
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+from harness import Stage, WineSession  # noqa: E402
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+def pytest_addoption(parser):
+    parser.addoption("--build-dir", default=str(REPO / "build" / "windows"),
+                     help="the Windows build folder holding korvane_setup.exe")
+
+
+@pytest.fixture(scope="session")
+def build_dir(request) -> Path:
+    d = Path(request.config.getoption("--build-dir")).resolve()
+    assert (d / "korvane_setup.exe").is_file(), f"build korvane_setup.exe in {d} first"
+    return d
+
+
+@pytest.fixture(scope="session")
+def wine(build_dir) -> WineSession:
+    session = WineSession(build_dir, artifacts=build_dir / "e2e-artifacts")
+    session.start()
+    yield session
+    session.stop()
+
+
+@pytest.fixture
+def stage(wine, tmp_path) -> Stage:
+    s = Stage(wine, tmp_path)
+    yield s
+    # Nothing of one test may outlive it: boxes, stand-ins, children.
+    wine.kill_all()
+
+
+_skipped: list[str] = []
+
+
+def pytest_runtest_logreport(report):
+    if report.skipped:
+        _skipped.append(report.nodeid)
+
+
+def pytest_sessionfinish(session, exitstatus):
+    # A skipped test proves nothing: it fails the run like a failed one.
+    if _skipped and exitstatus == 0:
+        print(f"\n{len(_skipped)} test(s) skipped: {', '.join(_skipped)}")
+        session.exitstatus = 1

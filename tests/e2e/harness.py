@@ -1,0 +1,315 @@
+"""Running korvane_setup.exe under Wine, the way a user meets it.
+
+One Wine prefix and one virtual display (Xvfb) serve a whole test session;
+each test gets its own folder with a copy of the installer and its own
+profile folders (LOCALAPPDATA, APPDATA, USERPROFILE, TEMP), which a small
+launcher sets from inside Windows because Wine replaces those variables.
+Message boxes are read back through Wine's msgbox trace and the window name,
+driven with xdotool, and photographed with ImageMagick.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import glob
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+BOX_TIMEOUT = 60  # seconds for a box to appear; generous for a cold Wine
+RUN_TIMEOUT = 180  # seconds for a whole installer run
+
+
+def winpath(p: Path | str) -> str:
+    """The Windows form of a Linux path, through Wine's Z: drive."""
+    return "Z:" + str(Path(p).resolve()).replace("/", "\\")
+
+
+def decode_wine_debugstr(s: str) -> str:
+    """Undoes Wine's debugstr_w escaping (\\n, \\t, \\", \\\\, \\XXXX)."""
+    out, i = [], 0
+    units: list[int] = []
+    while i < len(s):
+        c = s[i]
+        if c != "\\":
+            units.append(ord(c))
+            i += 1
+            continue
+        n = s[i + 1]
+        simple = {"n": 10, "r": 13, "t": 9, '"': 34, "\\": 92, "0": 0}
+        if re.fullmatch(r"[0-9a-fA-F]{4}", s[i + 1:i + 5] or ""):
+            units.append(int(s[i + 1:i + 5], 16))
+            i += 5
+        elif n == "x" and re.fullmatch(r"[0-9a-fA-F]{2}", s[i + 2:i + 4]):
+            units.append(int(s[i + 2:i + 4], 16))
+            i += 4
+        elif n in simple:
+            units.append(simple[n])
+            i += 2
+        else:
+            units.append(ord(c))
+            i += 1
+    data = b"".join(u.to_bytes(2, "little") for u in units)
+    out.append(data.decode("utf-16-le", errors="surrogatepass"))
+    return "".join(out)
+
+
+@dataclasses.dataclass
+class Box:
+    caption: str
+    text: str  # as traced; may be cut short by Wine (see `truncated`)
+    truncated: bool
+    window: str
+
+    def text_matches(self, want: str) -> bool:
+        if self.truncated:
+            return want.startswith(self.text)
+        return want == self.text
+
+
+class WineSession:
+    """A Wine prefix and an X display of our own, cleaned up at the end."""
+
+    def __init__(self, build_dir: Path, artifacts: Path):
+        self.build_dir = build_dir
+        self.artifacts = artifacts
+        self.root = Path(tempfile.mkdtemp(prefix="korvane-e2e-"))
+        self.prefix = self.root / "prefix"
+        self.xvfb: subprocess.Popen | None = None
+        self.display = ""
+        self.launcher = self._find("launcher.exe")
+        self.installer = build_dir / "korvane_setup.exe"
+        self.damaged_installer = build_dir / "korvane_setup_damaged.exe"
+        self.recorder = self._find("recorder.exe")
+
+    def _find(self, name: str) -> Path:
+        hits = sorted(glob.glob(str(self.build_dir / "**" / name), recursive=True))
+        if not hits:
+            raise FileNotFoundError(f"{name} is not built below {self.build_dir}")
+        return Path(hits[0])
+
+    @property
+    def env(self) -> dict[str, str]:
+        env = dict(os.environ)
+        env.update(
+            WINEPREFIX=str(self.prefix),
+            WINEDEBUG="-all",
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+            DISPLAY=self.display,
+            LANG="C.UTF-8",
+            LC_ALL="C.UTF-8",
+        )
+        return env
+
+    def start(self) -> None:
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        )
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            self.display = ":" + f.readline().strip()
+        # Creating the prefix takes a while; do it once, before any test.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
+    def stop(self) -> None:
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.send_signal(signal.SIGTERM)
+            self.xvfb.wait(timeout=10)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def wait_idle(self) -> None:
+        """Waits until every Windows process of the prefix has ended."""
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=RUN_TIMEOUT)
+
+    def kill_all(self) -> None:
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def windows_named(self, name: str) -> list[str]:
+        r = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(name)}$"],
+                           env=self.env, capture_output=True, text=True)
+        return r.stdout.split()
+
+    def screenshot(self, name: str) -> Path:
+        self.artifacts.mkdir(parents=True, exist_ok=True)
+        out = self.artifacts / f"{name}.png"
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(out)],
+                       env=self.env, check=True, timeout=30)
+        return out
+
+
+class InstallerRun:
+    """One run of the installer (through the launcher) in a test folder."""
+
+    def __init__(self, session: WineSession, proc: subprocess.Popen, trace: Path):
+        self.session = session
+        self.proc = proc
+        self.trace = trace
+        self._boxes_seen = 0
+
+    def boxes(self) -> list[Box]:
+        found = []
+        text = self.trace.read_text(encoding="utf-8", errors="replace") if self.trace.exists() else ""
+        for m in re.finditer(r'trace:msgbox:MSGBOX_OnInit L"(.*?)"(\.\.\.)?$', text, re.M):
+            found.append(Box(caption="", text=decode_wine_debugstr(m.group(1)),
+                             truncated=bool(m.group(2)), window=""))
+        return found
+
+    def next_box(self, timeout: float = BOX_TIMEOUT) -> Box:
+        """Waits for the next message box and returns it, still open."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            boxes = self.boxes()
+            if len(boxes) > self._boxes_seen:
+                for caption in ("Korvane Setup", "Korvane Setup \u2014 Error"):
+                    windows = self.session.windows_named(caption)
+                    if windows:
+                        box = boxes[self._boxes_seen]
+                        box.caption, box.window = caption, windows[-1]
+                        self._boxes_seen += 1
+                        time.sleep(0.3)  # let it paint for the screenshot
+                        return box
+            if self.proc.poll() is not None:
+                raise AssertionError(f"installer ended (status {self.proc.returncode}) without a box")
+            time.sleep(0.1)
+        raise AssertionError("no message box appeared")
+
+    def press(self, box: Box, key: str) -> None:
+        subprocess.run(["xdotool", "windowfocus", "--sync", box.window, "key", key],
+                       env=self.session.env, check=True, timeout=30)
+
+    def close(self, box: Box) -> None:
+        """Closes the box as its title bar's close button does."""
+        from Xlib import X, display
+        from Xlib.protocol import event
+
+        d = display.Display(self.session.display)
+        w = d.create_resource_object("window", int(box.window))
+        ev = event.ClientMessage(window=w, client_type=d.intern_atom("WM_PROTOCOLS"),
+                                 data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
+        w.send_event(ev, event_mask=0)
+        d.flush()
+        d.close()
+
+    def wait(self, timeout: float = RUN_TIMEOUT) -> int:
+        return self.proc.wait(timeout=timeout)
+
+    def wait_for_gone(self, box: Box, timeout: float = 30) -> None:
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if box.window not in self.session.windows_named(box.caption):
+                return
+            time.sleep(0.1)
+        raise AssertionError("box did not close")
+
+
+@dataclasses.dataclass
+class Profile:
+    """A user's folders for one test, with their Windows forms."""
+
+    root: Path
+
+    @property
+    def local(self) -> Path:
+        return self.root / "AppData" / "Local"
+
+    @property
+    def roaming(self) -> Path:
+        return self.root / "AppData" / "Roaming"
+
+    @property
+    def temp(self) -> Path:
+        return self.local / "Temp"
+
+    @property
+    def install_dir(self) -> Path:
+        return self.local / "Programs" / "Korvane"
+
+    def make(self) -> None:
+        for d in (self.local, self.roaming, self.temp, self.root / "Desktop"):
+            d.mkdir(parents=True, exist_ok=True)
+
+    def variables(self) -> dict[str, str]:
+        return {
+            "LOCALAPPDATA": winpath(self.local),
+            "APPDATA": winpath(self.roaming),
+            "USERPROFILE": winpath(self.root),
+            "TEMP": winpath(self.temp),
+            "TMP": winpath(self.temp),
+        }
+
+
+class Stage:
+    """A test's folder: a copy of an installer, a profile, what lies beside it."""
+
+    def __init__(self, session: WineSession, root: Path, installer: Path | None = None):
+        self.session = session
+        self.root = root
+        self.dir = root / "download"
+        self.dir.mkdir(parents=True, exist_ok=True)
+        self.installer = self.dir / "korvane_setup.exe"
+        shutil.copy2(installer or session.installer, self.installer)
+        self.profile = Profile(root / "user")
+        self.profile.make()
+        self.records = root / "records"
+        self.records.mkdir(exist_ok=True)
+        self.app_record = root / "app-record.txt"
+
+    def place_beside(self, name: str, source: Path | None = None) -> Path:
+        """Puts a program (the recorder by default) beside the installer as `name`."""
+        target = self.dir / name
+        shutil.copy2(source or self.session.recorder, target)
+        return target
+
+    def start(self, *args: str, variables: dict[str, str] | None = None,
+              unset: tuple[str, ...] = (), stdout: Path | None = None,
+              trace_boxes: bool = True, cwd: Path | None = None,
+              installer: Path | None = None) -> InstallerRun:
+        env_vars = self.profile.variables()
+        # The installed stand-in records how it was started, then ends at once.
+        env_vars.update(KORVANE_STANDIN_RECORD=winpath(self.app_record), KORVANE_STANDIN_EXIT="1",
+                        KORVANE_RECORD_DIR=winpath(self.records))
+        env_vars.update(variables or {})
+        cmd = ["wine", str(self.session.launcher)]
+        for k, v in env_vars.items():
+            if k not in unset:
+                cmd += ["--set", f"{k}={v}"]
+        for k in unset:
+            cmd += ["--unset", k]
+        if stdout is not None:
+            cmd += ["--stdout", winpath(stdout)]
+        if cwd is not None:
+            cmd += ["--cwd", winpath(cwd)]
+        cmd += ["--", winpath(installer or self.installer), *args]
+        env = self.session.env
+        if trace_boxes:
+            env["WINEDEBUG"] = "trace+msgbox"
+        trace = self.root / f"trace-{time.monotonic_ns()}.txt"
+        with open(trace, "wb") as err:
+            proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=err,
+                                    cwd=self.root)
+        return InstallerRun(self.session, proc, trace)
+
+    def run_silent(self, *extra: str, **kw) -> InstallerRun:
+        run = self.start("--silent", *extra, **kw)
+        status = run.wait()
+        assert status == 0, f"installer exit status {status}"
+        return run
+
+    def records_of(self, program: str) -> list[dict]:
+        import json
+
+        out = []
+        for p in sorted(self.records.glob(f"{program}-*.json"), key=lambda p: p.stat().st_mtime_ns):
+            out.append(json.loads(p.read_text(encoding="utf-8")))
+        return out
