@@ -1,0 +1,67 @@
+#pragma once
+// Finding the program a child is started from, over a small interface to the
+// system so that the search order is tested without Windows.
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/io_error.h"
+#include "core/path.h"
+#include "host/paths.h"
+
+namespace korvane {
+
+inline constexpr std::string_view kProgramHasNoFileName = "program path has no file name";
+inline constexpr std::string_view kProgramNotFound = "program not found";
+
+// What the lookup asks of the system.
+class ProgramProbe {
+ public:
+  virtual ~ProgramProbe() = default;
+  // Full path of the running executable (GetModuleFileNameW); nullopt when the
+  // query fails.
+  [[nodiscard]] virtual std::optional<Path> module_path() = 0;
+  // GetSystemDirectoryW; nullopt when the query fails.
+  [[nodiscard]] virtual std::optional<Path> system_dir() = 0;
+  // GetWindowsDirectoryW; nullopt when the query fails.
+  [[nodiscard]] virtual std::optional<Path> windows_dir() = 0;
+  // The value of PATH; nullopt when unset.
+  [[nodiscard]] virtual std::optional<Path> path_var() = 0;
+  // program_exists: the user form of `candidate` when a file or directory is
+  // there, else nullopt.
+  [[nodiscard]] virtual std::optional<Path> exists(PathView candidate) = 0;
+  // from_wide_to_user_path of `path` (which holds no NUL).
+  [[nodiscard]] virtual IoResult<Path> user_form(PathView path) = 0;
+};
+
+// True when `text` ends in ".exe", ASCII letters in any case.
+[[nodiscard]] bool has_exe_ending(std::u16string_view text) noexcept;
+
+// The entries of a PATH value: split at semicolons outside double quotes, the
+// quotes dropped, empty entries skipped. Example: C:\a;"C:\b;c";;D:\e gives
+// C:\a, C:\b;c and D:\e.
+[[nodiscard]] std::vector<Path> split_path_var(PathView value);
+
+// The path a child is started from (lpApplicationName, without its NUL).
+// A text holding '\' or '/' is a path and is not searched: with a .exe ending
+// it is used in its user form; otherwise `text.exe` when it exists, else the
+// text. A bare name is looked for in the executable's own directory, the
+// system directory, the Windows directory and each PATH entry, in that order,
+// with ".exe" appended when the name holds no '.'. A directory whose query
+// fails is skipped; the current directory is not searched.
+// Errors (InvalidInput unless noted): "program path has no file name" for an
+// empty text or one ending in a separator (only '\' counts after \\?\);
+// "nul byte found in provided data" for a NUL in a bare name; "strings passed
+// to WinAPI cannot contain NULs" for a NUL in a path; NotFound "program not
+// found"; an error of the user form of a path.
+[[nodiscard]] IoResult<Path> find_program(std::u16string_view program, ProgramProbe& probe);
+
+// The form of a program path shown to the system and the user: a text of more
+// than 259 units is kept; \\?\X:\... loses its prefix and \\?\UNC\srv\...
+// becomes \\srv\... when `source` gives that shorter text back unchanged;
+// anything else is get_long_path(path, false). A NUL fails with "strings
+// passed to WinAPI cannot contain NULs".
+[[nodiscard]] IoResult<Path> from_wide_to_user_path(PathView path, FullPathSource& source);
+
+}  // namespace korvane

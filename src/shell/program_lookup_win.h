@@ -1,0 +1,39 @@
+#pragma once
+// The program lookup backed by Win32 (Windows build only).
+
+#include <optional>
+
+#include "core/io_error.h"
+#include "core/path.h"
+#include "host/paths.h"
+#include "shell/program_lookup.h"
+
+namespace korvane {
+
+// GetFullPathNameW through the shared buffer routine.
+class SystemFullPathSource final : public FullPathSource {
+ public:
+  [[nodiscard]] IoResult<Path> full_path(PathView path) override;
+};
+
+// The running process's directories, PATH and files.
+class SystemProgramProbe final : public ProgramProbe {
+ public:
+  [[nodiscard]] std::optional<Path> module_path() override;
+  [[nodiscard]] std::optional<Path> system_dir() override;
+  [[nodiscard]] std::optional<Path> windows_dir() override;
+  [[nodiscard]] std::optional<Path> path_var() override;
+  [[nodiscard]] std::optional<Path> exists(PathView candidate) override;
+  [[nodiscard]] IoResult<Path> user_form(PathView path) override;
+};
+
+// find_program over the running process.
+[[nodiscard]] IoResult<Path> find_program(std::u16string_view program);
+
+// The user form of `candidate` when GetFileAttributesW on it succeeds.
+[[nodiscard]] std::optional<Path> program_exists(PathView candidate);
+
+// from_wide_to_user_path with GetFullPathNameW as the source.
+[[nodiscard]] IoResult<Path> from_wide_to_user_path(PathView path);
+
+}  // namespace korvane
