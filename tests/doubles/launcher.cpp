@@ -1,0 +1,151 @@
+// launcher.exe: starts a program with a changed environment, working
+// directory or standard handles, waits for it and returns its exit status.
+// Wine sets PATH, LOCALAPPDATA, APPDATA, TEMP, TMP and USERPROFILE itself, so
+// tests change them here, inside the Windows process tree. Usage in README.md.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/utf.h"
+#include "shell/command_line_quote.h"
+
+namespace {
+
+constexpr int kFailure = 255;
+
+const wchar_t* wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+void print_error(const std::string& text) {
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+  const std::string line = "launcher: " + text + "\n";
+  DWORD written = 0;
+  ::WriteFile(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+int fail(const std::string& what, DWORD code) {
+  print_error(what + " failed with error " + std::to_string(code));
+  return kFailure;
+}
+
+int usage(const std::string& why) {
+  print_error(why);
+  print_error(
+      "usage: launcher.exe [--set NAME=VALUE]... [--unset NAME]... [--stdout FILE] "
+      "[--no-std-handles] [--cwd DIR] [--raw-cmdline TEXT] -- PROGRAM [ARGS...]");
+  return kFailure;
+}
+
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE h = nullptr) : h_(h) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() {
+    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
+  }
+  [[nodiscard]] HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
+
+  std::optional<std::u16string> stdout_file;
+  std::optional<std::u16string> cwd;
+  std::optional<std::u16string> raw_cmdline;
+  bool no_std_handles = false;
+  std::size_t i = 0;
+  for (; i < args.size() && args[i] != u"--"; ++i) {
+    const std::u16string& opt = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (opt == u"--no-std-handles") {
+      no_std_handles = true;
+      continue;
+    }
+    if (!has_value) return usage("option without a value: " + korvane::to_string_lossy(opt));
+    const std::u16string& value = args[++i];
+    if (opt == u"--set") {
+      // The name ends at the first '=' after its first unit (names like =C: exist).
+      const std::size_t eq = value.find(u'=', 1);
+      if (eq == std::u16string::npos) return usage("--set needs NAME=VALUE");
+      const std::u16string name = value.substr(0, eq);
+      const std::u16string text = value.substr(eq + 1);
+      if (!::SetEnvironmentVariableW(wide(name), wide(text))) {
+        return fail("setting " + korvane::to_string_lossy(name), ::GetLastError());
+      }
+    } else if (opt == u"--unset") {
+      if (!::SetEnvironmentVariableW(wide(value), nullptr) &&
+          ::GetLastError() != ERROR_ENVVAR_NOT_FOUND) {
+        return fail("unsetting " + korvane::to_string_lossy(value), ::GetLastError());
+      }
+    } else if (opt == u"--stdout") {
+      stdout_file = value;
+    } else if (opt == u"--cwd") {
+      cwd = value;
+    } else if (opt == u"--raw-cmdline") {
+      raw_cmdline = value;
+    } else {
+      return usage("unknown option: " + korvane::to_string_lossy(opt));
+    }
+  }
+  if (i + 1 >= args.size()) return usage("no program after --");
+  const std::u16string program = args[i + 1];
+  const std::vector<std::u16string> child_args(args.begin() + static_cast<std::ptrdiff_t>(i) + 2,
+                                               args.end());
+  if (stdout_file && no_std_handles) return usage("--stdout and --no-std-handles exclude each other");
+
+  std::u16string command_line;
+  if (raw_cmdline) {
+    command_line = *raw_cmdline;
+  } else {
+    auto built = korvane::make_command_line(program, child_args);
+    if (!built) return usage("an argument holds a NUL");
+    command_line = std::move(*built);
+  }
+  command_line.push_back(u'\0');
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  HANDLE raw_file = nullptr;
+  if (stdout_file) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    raw_file = ::CreateFileW(wide(*stdout_file), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (raw_file == INVALID_HANDLE_VALUE) {
+      return fail("creating " + korvane::to_string_lossy(*stdout_file), ::GetLastError());
+    }
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = raw_file;
+    startup.hStdError = raw_file;
+  } else if (no_std_handles) {
+    startup.dwFlags = STARTF_USESTDHANDLES;  // all three NULL
+  }
+
+  const OwnedHandle file(raw_file);  // closed once the child has its copy
+
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(wide(program), reinterpret_cast<wchar_t*>(command_line.data()), nullptr,
+                        nullptr, no_std_handles ? FALSE : TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        nullptr, cwd ? wide(*cwd) : nullptr, &startup, &info)) {
+    return fail("starting " + korvane::to_string_lossy(program), ::GetLastError());
+  }
+  const OwnedHandle process(info.hProcess);
+  const OwnedHandle thread(info.hThread);
+  if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+    return fail("waiting", ::GetLastError());
+  }
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(process.get(), &code)) return fail("reading the exit code", ::GetLastError());
+  return static_cast<int>(code);
+}
