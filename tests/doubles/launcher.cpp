@@ -72,6 +72,9 @@ int wmain(int argc, wchar_t** argv) {
       no_std_handles = true;
       continue;
     }
+    const bool takes_value = opt == u"--set" || opt == u"--unset" || opt == u"--stdout" ||
+                             opt == u"--cwd" || opt == u"--raw-cmdline";
+    if (!takes_value) return usage("unknown option: " + korvane::to_string_lossy(opt));
     if (!has_value) return usage("option without a value: " + korvane::to_string_lossy(opt));
     const std::u16string& value = args[++i];
     if (opt == u"--set") {
@@ -92,10 +95,8 @@ int wmain(int argc, wchar_t** argv) {
       stdout_file = value;
     } else if (opt == u"--cwd") {
       cwd = value;
-    } else if (opt == u"--raw-cmdline") {
-      raw_cmdline = value;
     } else {
-      return usage("unknown option: " + korvane::to_string_lossy(opt));
+      raw_cmdline = value;
     }
   }
   if (i + 1 >= args.size()) return usage("no program after --");
