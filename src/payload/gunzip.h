@@ -28,7 +28,8 @@ namespace korvane {
 //   UnexpectedEof "incomplete deflate stream": the input ends before the
 //     final DEFLATE block is complete;
 //   OutOfMemory, no message: the output buffer cannot grow.
-// On error no partial output is returned. The fixed working memory (the
+// The buffer's capacity is its size (its block is shrunk at the end, where
+// realloc allows). On error no partial output is returned. The fixed working memory (the
 // 32 KiB staging buffer, zlib's state and window, the output's first 32
 // bytes) is not an error value: failing to get it ends the process through
 // std::terminate. `input` is only read, and not kept; the output's size is
