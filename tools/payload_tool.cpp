@@ -1,0 +1,112 @@
+// payload_tool: packs, checks and (for tests) damages the installer's
+// payload files on the build machine.
+//
+//   payload_tool pack <input> <output.gz>        one gzip member of <input>
+//   payload_tool check <payload.gz>...           exit 1 on the first bad file
+//   payload_tool damage-crc <input.gz> <output.gz>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "gzip_member.h"
+
+namespace korvane::tools {
+namespace {
+
+ToolResult<Bytes> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::unexpected("cannot open " + path + ": " + std::strerror(errno));
+  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::unexpected("cannot read " + path);
+  return bytes;
+}
+
+// Writes beside `path` and renames, so a failed run leaves no partial file
+// that a later build would take for finished.
+ToolResult<bool> write_file(const std::string& path, const Bytes& bytes) {
+  const std::string part = path + ".part";
+  std::error_code ec;
+  if (const auto dir = std::filesystem::path(path).parent_path(); !dir.empty()) {
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return std::unexpected("cannot create " + dir.string() + ": " + ec.message());
+  }
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (!out) return std::unexpected("cannot create " + part + ": " + std::strerror(errno));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      std::filesystem::remove(part);
+      return std::unexpected("cannot write " + part);
+    }
+  }
+  std::filesystem::rename(part, path, ec);
+  if (ec) return std::unexpected("cannot rename " + part + ": " + ec.message());
+  return true;
+}
+
+int fail(std::string_view text) {
+  std::fprintf(stderr, "payload_tool: %.*s\n", static_cast<int>(text.size()), text.data());
+  return 1;
+}
+
+int pack(const std::string& input, const std::string& output) {
+  ToolResult<Bytes> data = read_file(input);
+  if (!data) return fail(data.error());
+  ToolResult<Bytes> member = pack_member(*data);
+  if (!member) return fail(input + ": " + member.error());
+  ToolResult<bool> written = write_file(output, *member);
+  if (!written) return fail(written.error());
+  return 0;
+}
+
+int check(const std::string& path) {
+  ToolResult<Bytes> file = read_file(path);
+  if (!file) return fail(file.error());
+  ToolResult<PayloadFacts> facts = check_payload(*file);
+  if (!facts) return fail("bad payload " + path + ": " + facts.error());
+  std::printf("payload %s: %llu bytes compressed, %llu bytes decoded, CRC-32 0x%08X\n", path.c_str(),
+              static_cast<unsigned long long>(facts->compressed_size),
+              static_cast<unsigned long long>(facts->decoded_size), static_cast<unsigned>(facts->crc32));
+  return 0;
+}
+
+int damage_crc(const std::string& input, const std::string& output) {
+  ToolResult<Bytes> file = read_file(input);
+  if (!file) return fail(file.error());
+  ToolResult<Bytes> damaged = damage_trailer_crc(*file);
+  if (!damaged) return fail("bad payload " + input + ": " + damaged.error());
+  ToolResult<bool> written = write_file(output, *damaged);
+  if (!written) return fail(written.error());
+  return 0;
+}
+
+int usage() {
+  return fail(
+      "usage: payload_tool pack <input> <output.gz> | check <payload.gz>... | "
+      "damage-crc <input.gz> <output.gz>");
+}
+
+}  // namespace
+}  // namespace korvane::tools
+
+int main(int argc, char** argv) {
+  using namespace korvane::tools;
+  if (argc < 3) return usage();
+  const std::string_view command = argv[1];
+  if (command == "pack" && argc == 4) return pack(argv[2], argv[3]);
+  if (command == "damage-crc" && argc == 4) return damage_crc(argv[2], argv[3]);
+  if (command == "check") {
+    for (int i = 2; i < argc; ++i) {
+      if (const int rc = check(argv[i]); rc != 0) return rc;
+    }
+    return 0;
+  }
+  return usage();
+}
