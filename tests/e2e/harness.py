@@ -274,7 +274,9 @@ class Stage:
     def start(self, *args: str, variables: dict[str, str] | None = None,
               unset: tuple[str, ...] = (), stdout: Path | None = None,
               trace_boxes: bool = True, cwd: Path | None = None,
-              installer: Path | None = None) -> InstallerRun:
+              installer: Path | None = None, inherit_std: bool = False) -> InstallerRun:
+        """Starts the installer as from the desktop (no standard handles),
+        or with stdout and stderr going to `stdout`."""
         env_vars = self.profile.variables()
         # The installed stand-in records how it was started, then ends at once.
         env_vars.update(KORVANE_STANDIN_RECORD=winpath(self.app_record), KORVANE_STANDIN_EXIT="1",
@@ -288,6 +290,8 @@ class Stage:
             cmd += ["--unset", k]
         if stdout is not None:
             cmd += ["--stdout", winpath(stdout)]
+        elif not inherit_std:
+            cmd += ["--no-std-handles"]
         if cwd is not None:
             cmd += ["--cwd", winpath(cwd)]
         cmd += ["--", winpath(installer or self.installer), *args]
@@ -306,6 +310,17 @@ class Stage:
         assert status == 0, f"installer exit status {status}"
         return run
 
+    def app_starts(self, count: int = 1, timeout: float = 60) -> list[dict[str, str]]:
+        """The stand-in application's records once `count` starts have been
+        recorded: the installer does not wait for the application."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            records = app_records(self.app_record)
+            if len(records) >= count:
+                return records
+            time.sleep(0.1)
+        return app_records(self.app_record)
+
     def records_of(self, program: str) -> list[dict]:
         import json
 
@@ -313,3 +328,23 @@ class Stage:
         for p in sorted(self.records.glob(f"{program}-*.json"), key=lambda p: p.stat().st_mtime_ns):
             out.append(json.loads(p.read_text(encoding="utf-8")))
         return out
+
+
+def app_records(path: Path) -> list[dict[str, str]]:
+    """The stand-in application's records: one dict (cwd, cmdline, probe) per start."""
+    if not path.exists():
+        return []
+
+    def unfield(v: str) -> str:
+        return v.replace("%0A", "\n").replace("%0D", "\r").replace("%25", "%")
+
+    records = []
+    for block in path.read_text(encoding="utf-8").split("\n\n"):
+        if not block.strip():
+            continue
+        rec = {}
+        for line in block.split("\n"):
+            key, _, value = line.partition("=")
+            rec[key] = unfield(value)
+        records.append(rec)
+    return records
