@@ -321,6 +321,9 @@ class Stage:
             time.sleep(0.1)
         return app_records(self.app_record)
 
+    def app_records_now(self) -> list[dict[str, str]]:
+        return app_records(self.app_record)
+
     def records_of(self, program: str) -> list[dict]:
         import json
 
