@@ -85,8 +85,7 @@ endfunction()
 korvane_resolve_payload(APP_EXE_GZ KORVANE_APP_EXE korvane_standin_app Korvane.exe)
 korvane_resolve_payload(WEBVIEW_LOADER_GZ KORVANE_WEBVIEW_LOADER_DLL korvane_standin_loader
                         WebView2Loader.dll)
-# The payload files the default installer embeds, for tests and other installers.
-set(KORVANE_DEFAULT_PAYLOADS ${KORVANE_APP_EXE_GZ_FILE} ${KORVANE_WEBVIEW_LOADER_GZ_FILE})
+# The targets that bring the default payload files up to date.
 set(KORVANE_DEFAULT_PAYLOAD_TARGETS ${KORVANE_APP_EXE_GZ_TARGET} ${KORVANE_WEBVIEW_LOADER_GZ_TARGET})
 
 # korvane_embed_payloads(<target> APP_EXE_GZ <file> WEBVIEW_LOADER_GZ <file>
