@@ -127,10 +127,6 @@ class WineSession:
             self.xvfb.wait(timeout=10)
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def wait_idle(self) -> None:
-        """Waits until every Windows process of the prefix has ended."""
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=RUN_TIMEOUT)
-
     def kill_all(self) -> None:
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
@@ -184,12 +180,31 @@ class InstallerRun:
             time.sleep(0.1)
         raise AssertionError("no message box appeared")
 
+    def _until_gone(self, box: Box, send, tries: int = 4) -> None:
+        # A key or close request that reaches the box before its message loop
+        # runs is lost; it is sent again until the box has gone.
+        for _ in range(tries):
+            send()
+            deadline = time.monotonic() + 3
+            while time.monotonic() < deadline:
+                if box.window not in self.session.windows_named(box.caption):
+                    return
+                time.sleep(0.1)
+        raise AssertionError(f"box {box.caption!r} did not close")
+
     def press(self, box: Box, key: str) -> None:
-        subprocess.run(["xdotool", "windowfocus", "--sync", box.window, "key", key],
+        """Presses `key` (e.g. Return, Escape) in the box, which then closes."""
+        self._until_gone(box, lambda: self.send_keys(box, key))
+
+    def send_keys(self, box: Box, *keys: str) -> None:
+        subprocess.run(["xdotool", "windowfocus", "--sync", box.window, "key", *keys],
                        env=self.session.env, check=True, timeout=30)
 
     def close(self, box: Box) -> None:
         """Closes the box as its title bar's close button does."""
+        self._until_gone(box, lambda: self._send_delete_window(box))
+
+    def _send_delete_window(self, box: Box) -> None:
         from Xlib import X, display
         from Xlib.protocol import event
 
@@ -203,14 +218,6 @@ class InstallerRun:
 
     def wait(self, timeout: float = RUN_TIMEOUT) -> int:
         return self.proc.wait(timeout=timeout)
-
-    def wait_for_gone(self, box: Box, timeout: float = 30) -> None:
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if box.window not in self.session.windows_named(box.caption):
-                return
-            time.sleep(0.1)
-        raise AssertionError("box did not close")
 
 
 @dataclasses.dataclass
