@@ -24,5 +24,11 @@ python3 -c 'import gzip, sys; sys.stdout.buffer.write(gzip.compress(open(sys.arg
 
 # A crash, a leak, a sanitizer report or an invariant's abort ends the run
 # with a non-zero status and leaves the input as build/fuzz/crash-*.
-"$build/gunzip_fuzz" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
-  -print_final_stats=1 -artifact_prefix="$build/" "$corpus"
+log=$build/fuzz.log
+if ! "$build/gunzip_fuzz" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
+  -print_final_stats=1 -artifact_prefix="$build/" "$corpus" >"$log" 2>&1; then
+  cat "$log"
+  exit 1
+fi
+# The run's figures; the whole log stays in build/fuzz/fuzz.log.
+grep -E '^(Done|stat::)' "$log"

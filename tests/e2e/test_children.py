@@ -118,13 +118,17 @@ def _korvane_windows(wine) -> list[str]:
     return wine.windows_named("Korvane (stand-in build)")
 
 
-def test_running_copy_is_stopped_by_wines_taskkill_and_replaced(stage, wine):
-    # An earlier installation whose application keeps running.
-    stage.run_silent(variables={"KORVANE_STANDIN_EXIT": "0"})
+def _wait_for_korvane_window(wine) -> bool:
     deadline = time.monotonic() + 60
     while not _korvane_windows(wine) and time.monotonic() < deadline:
         time.sleep(0.2)
-    assert _korvane_windows(wine), "the first installation's application runs"
+    return bool(_korvane_windows(wine))
+
+
+def test_running_copy_is_stopped_by_wines_taskkill_and_replaced(stage, wine):
+    # An earlier installation whose application keeps running.
+    stage.run_silent(variables={"KORVANE_STANDIN_EXIT": "0"})
+    assert _wait_for_korvane_window(wine), "the first installation's application runs"
     exe = stage.profile.install_dir / "Korvane.exe"
     exe.write_bytes(exe.read_bytes() + b"old build")
 
@@ -136,9 +140,6 @@ def test_running_copy_is_stopped_by_wines_taskkill_and_replaced(stage, wine):
 
 def test_freshly_installed_application_is_running_after_a_silent_install(stage, wine):
     stage.run_silent(variables={"KORVANE_STANDIN_EXIT": "0"})
-    deadline = time.monotonic() + 60
-    while not _korvane_windows(wine) and time.monotonic() < deadline:
-        time.sleep(0.2)
-    assert _korvane_windows(wine), "the installed application opened its window"
+    assert _wait_for_korvane_window(wine), "the installed application opened its window"
     [app] = stage.app_starts()
     assert app["cwd"].rstrip("\\").lower() == winpath(stage.profile.install_dir).lower()
