@@ -281,7 +281,8 @@ class Stage:
     def start(self, *args: str, variables: dict[str, str] | None = None,
               unset: tuple[str, ...] = (), stdout: Path | None = None,
               trace_boxes: bool = True, cwd: Path | None = None,
-              installer: Path | None = None, inherit_std: bool = False) -> InstallerRun:
+              installer: Path | None = None, inherit_std: bool = False,
+              raw_cmdline: str | None = None) -> InstallerRun:
         """Starts the installer as from the desktop (no standard handles),
         or with stdout and stderr going to `stdout`."""
         env_vars = self.profile.variables()
@@ -301,6 +302,8 @@ class Stage:
             cmd += ["--no-std-handles"]
         if cwd is not None:
             cmd += ["--cwd", winpath(cwd)]
+        if raw_cmdline is not None:
+            cmd += ["--raw-cmdline", raw_cmdline]
         cmd += ["--", winpath(installer or self.installer), *args]
         env = self.session.env
         if trace_boxes:

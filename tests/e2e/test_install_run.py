@@ -129,3 +129,39 @@ def test_localappdata_with_a_trailing_backslash(stage):
     run = stage.run_silent(variables={"LOCALAPPDATA": winpath(stage.profile.local) + "\\"})
     assert (stage.profile.install_dir / "Korvane.exe").is_file()
     assert run.boxes() == []
+
+
+@pytest.mark.parametrize("tail, silent", [
+    (' "/S"', True),            # quotes are removed by the splitting
+    (' x "--silent" y', True),
+    (' " /s"', False),          # a space kept inside quotes
+    (' /s=1', False),
+    ('', False),
+])
+def test_switches_on_the_raw_command_line(stage, tail, silent):
+    line = '"' + winpath(stage.installer) + '"' + tail
+    run = stage.start(raw_cmdline=line)
+    if not silent:
+        box = run.next_box()
+        assert box.caption == SETUP
+        run.press(box, "Escape")
+    assert run.wait() == 0
+    assert stage.profile.install_dir.is_dir() == silent
+    if silent:
+        assert run.boxes() == []
+
+
+def test_empty_command_line_asks_for_confirmation(stage):
+    run = stage.start(raw_cmdline="")
+    box = run.next_box()
+    assert box.caption == SETUP
+    run.press(box, "Escape")
+    assert run.wait() == 0
+    assert not stage.profile.install_dir.exists()
+
+
+def test_program_name_equal_to_a_switch_counts(stage):
+    run = stage.start(raw_cmdline="/s")
+    assert run.wait() == 0
+    assert stage.profile.install_dir.is_dir()
+    assert run.boxes() == []
