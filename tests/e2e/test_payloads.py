@@ -42,3 +42,18 @@ def test_damaged_payload_shows_the_decoder_error_and_writes_nothing(wine, tmp_pa
         assert list(stage.profile.install_dir.iterdir()) == []
     finally:
         wine.kill_all()
+
+
+def test_application_sized_payload_installs_byte_for_byte(wine, tmp_path, build_dir):
+    # About 39.5 MB decoded from about 12 MB, as a real build's application.
+    source = build_dir / "tests" / "payload" / "large" / "Korvane.exe"
+    stage = Stage(wine, tmp_path, installer=build_dir / "korvane_setup_large.exe")
+    try:
+        installed = stage.profile.install_dir / "Korvane.exe"
+        installed.parent.mkdir(parents=True)
+        installed.write_bytes(b"\0" * (source.stat().st_size + 4096))  # an older, longer file
+        stage.run_silent()
+        assert installed.stat().st_size == source.stat().st_size
+        assert installed.read_bytes() == source.read_bytes()
+    finally:
+        wine.kill_all()
