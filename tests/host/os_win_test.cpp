@@ -13,31 +13,12 @@
 #include "setup/win_services.h"
 #include "win/handle.h"
 #include "win/wide.h"
+#include "support/temp_dir_win.h"
 
 namespace korvane {
 namespace {
 
 std::u16string from_wide(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
-
-void remove_tree(const Path& dir) {
-  WIN32_FIND_DATAW data;
-  const Path pattern = dir + u"\\*";
-  HANDLE find = ::FindFirstFileW(win::wide(pattern), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const Path name = from_wide(data.cFileName);
-      if (name == u"." || name == u"..") continue;
-      const Path child = dir + u"\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        remove_tree(child);
-      } else {
-        ::DeleteFileW(win::wide(child));
-      }
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryW(win::wide(dir));
-}
 
 std::vector<std::uint8_t> bytes_of(std::string_view s) { return {s.begin(), s.end()}; }
 
@@ -46,13 +27,9 @@ std::vector<std::uint8_t> bytes_of(std::string_view s) { return {s.begin(), s.en
 class HostFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t buffer[MAX_PATH + 1];
-    ASSERT_NE(0u, ::GetTempPathW(MAX_PATH + 1, buffer));
-    root_ = from_wide(buffer) + u"korvane-host-" + utf8_to_utf16(std::to_string(::GetCurrentProcessId())) +
-            u"-" + utf8_to_utf16(std::to_string(::GetTickCount64()));
-    ASSERT_TRUE(::CreateDirectoryW(win::wide(root_), nullptr));
+    ASSERT_FALSE(dir_.path().empty());
+    root_ = dir_.path();
   }
-  void TearDown() override { remove_tree(u"\\\\?\\" + root_); }
 
   [[nodiscard]] bool is_dir(const Path& p) const {
     const DWORD a = ::GetFileAttributesW(win::wide(u"\\\\?\\" + p));
@@ -69,6 +46,7 @@ class HostFiles : public ::testing::Test {
     return out;
   }
 
+  test::TempDir dir_{u"korvane-host-"};
   Path root_;
 };
 

@@ -16,6 +16,7 @@
 #include "shell/command_line_quote.h"
 #include "shell/process.h"
 #include "shell/program_lookup_win.h"
+#include "support/temp_dir_win.h"
 
 namespace korvane {
 namespace {
@@ -58,13 +59,8 @@ class ChildProcessTest : public ::testing::Test {
   void SetUp() override {
     recorder_ = module_dir() + u"\\doubles\\recorder.exe";
     ASSERT_TRUE(exists(recorder_)) << "build the recorder target: " << show(recorder_);
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
-    ASSERT_GT(n, 0u);
-    static int counter = 0;
-    dir_ = Path(reinterpret_cast<const char16_t*>(temp), n) + u"korvane-child-test-" +
-           utf8_to_utf16(std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter));
-    ASSERT_TRUE(::CreateDirectoryW(w(dir_), nullptr)) << ::GetLastError();
+    ASSERT_FALSE(temp_.path().empty());
+    dir_ = temp_.path();
     set_env(u"KORVANE_RECORD_DIR", dir_);
   }
 
@@ -74,26 +70,6 @@ class ChildProcessTest : public ::testing::Test {
       set_env(utf8_to_utf16(name), std::nullopt);
     }
     for (const Path& copy : copies_) ::DeleteFileW(w(copy));
-    remove_tree(dir_);
-  }
-
-  static void remove_tree(const Path& dir) {
-    WIN32_FIND_DATAW found;
-    const HANDLE find = ::FindFirstFileW(w(dir + u"\\*"), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const Path name(reinterpret_cast<const char16_t*>(found.cFileName));
-        if (name == u"." || name == u"..") continue;
-        const Path path = dir + u"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          remove_tree(path);
-        } else {
-          ::DeleteFileW(w(path));
-        }
-      } while (::FindNextFileW(find, &found));
-      ::FindClose(find);
-    }
-    ::RemoveDirectoryW(w(dir));
   }
 
   // Places a copy of the recorder at `path`, removed after the test.
@@ -145,6 +121,7 @@ class ChildProcessTest : public ::testing::Test {
     return got.empty() ? Record{} : got.front();
   }
 
+  test::TempDir temp_{u"korvane-child-test-"};
   Path recorder_;
   Path dir_;
   std::vector<Path> copies_;
@@ -195,7 +172,7 @@ TEST_F(ChildProcessTest, InstallersCommandLinesReachAStandInBesideTheExecutable)
   copy_recorder(beside + u"\\taskkill.exe");
   copy_recorder(beside + u"\\powershell.exe");
   for (const auto& c : kCases) {
-    remove_tree(dir_);
+    test::remove_tree(dir_);
     ASSERT_TRUE(::CreateDirectoryW(w(dir_), nullptr));
     const Record r = run(c.program, c.args);
     EXPECT_EQ(show(c.want), show(r.command_line));
