@@ -9,6 +9,7 @@
 
 #include "core/utf.h"
 #include "shell/dir_query.h"
+#include "support/fake_full_path.h"
 
 namespace korvane {
 namespace {
@@ -249,17 +250,7 @@ TEST(SplitPathVar, SplitsAtSemicolonsOutsideQuotes) {
 
 // A stand-in for GetFullPathNameW: known answers, else the input itself, and
 // a failure for texts marked "fail".
-class FakeFullPath final : public FullPathSource {
- public:
-  std::map<Path, Path> answers;
-  std::vector<Path> asked;
-  IoResult<Path> full_path(PathView path) override {
-    asked.emplace_back(path);
-    if (path.find(u"fail") != PathView::npos) return std::unexpected(IoError::os(123));
-    if (auto it = answers.find(Path(path)); it != answers.end()) return it->second;
-    return Path(path);
-  }
-};
+using test::FakeFullPath;
 
 TEST(FromWideToUserPath, ShortensVerbatimFormsTheSystemReadsAlike) {
   const Path long_tail(300, u'x');

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/utf.h"
+#include "support/fake_full_path.h"
 
 namespace korvane {
 namespace {
@@ -12,15 +13,7 @@ namespace {
 std::string show(std::u16string_view units) { return to_string_lossy(units); }
 
 // Known answers of GetFullPathNameW, else the input itself; "fail" fails.
-class FakeFullPath final : public FullPathSource {
- public:
-  std::map<Path, Path> answers;
-  IoResult<Path> full_path(PathView path) override {
-    if (path.find(u"fail") != PathView::npos) return std::unexpected(IoError::os(5));
-    if (auto it = answers.find(Path(path)); it != answers.end()) return it->second;
-    return Path(path);
-  }
-};
+using test::FakeFullPath;
 
 TEST(ChildWorkingDir, ShortensVerbatimFormsTheSystemReadsAlike) {
   static constexpr struct {
