@@ -15,6 +15,14 @@ std::optional<Path> var_os(std::u16string_view name) {
   return std::move(*value);
 }
 
+std::optional<Path> current_exe() {
+  // A truncated answer fills the buffer exactly; the fill routine then grows it.
+  auto path = win::fill_wide_buf(
+      [](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); });
+  if (!path || path->empty()) return std::nullopt;
+  return std::move(*path);
+}
+
 IoResult<Path> temp_dir() {
   using TempPathFn = DWORD(WINAPI*)(DWORD, LPWSTR);
   // Chosen once for the run: GetTempPath2W is newer than some systems.

@@ -23,16 +23,6 @@ constexpr NTSTATUS kStatusPending = 0x00000103;
 constexpr NTSTATUS kStatusAlerted = 0x00000101;
 constexpr NTSTATUS kStatusUserApc = 0x000000C0;
 
-class SystemFullPath final : public FullPathSource {
- public:
-  IoResult<Path> full_path(PathView path) override {
-    const std::u16string terminated(path);
-    return win::fill_wide_buf([&](wchar_t* buffer, DWORD size) {
-      return ::GetFullPathNameW(win::wide(terminated), size, buffer, nullptr);
-    });
-  }
-};
-
 class SystemDirectories final : public DirectoryOps {
  public:
   IoResult<void> create_directory(PathView path) override {
@@ -103,6 +93,13 @@ IoResult<std::uint32_t> write_some(HANDLE file, const std::uint8_t* data, std::u
 }
 
 }  // namespace
+
+IoResult<Path> SystemFullPath::full_path(PathView path) {
+  const std::u16string terminated(path);
+  return win::fill_wide_buf([&](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(win::wide(terminated), size, buffer, nullptr);
+  });
+}
 
 IoResult<Path> get_long_path(PathView path, bool prefer_verbatim) {
   SystemFullPath source;

@@ -8,6 +8,7 @@
 
 #include "core/io_error.h"
 #include "core/path.h"
+#include "host/paths.h"
 
 namespace korvane {
 
@@ -23,6 +24,16 @@ struct Duration {
 // The user's temporary directory (GetTempPath2W where kernel32 has it, else
 // GetTempPathW); it normally ends in '\'. Fails only when the query fails.
 [[nodiscard]] IoResult<Path> temp_dir();
+
+// The path of the running executable (GetModuleFileNameW, grown until it
+// fits); nullopt when the query fails.
+[[nodiscard]] std::optional<Path> current_exe();
+
+// FullPathSource backed by GetFullPathNameW.
+class SystemFullPath final : public FullPathSource {
+ public:
+  [[nodiscard]] IoResult<Path> full_path(PathView path) override;
+};
 
 // get_long_path with GetFullPathNameW as the source.
 [[nodiscard]] IoResult<Path> get_long_path(PathView path, bool prefer_verbatim);

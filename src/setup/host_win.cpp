@@ -17,23 +17,7 @@ class WindowsHost final : public SetupHost {
     return std::u16string(reinterpret_cast<const char16_t*>(line));
   }
 
-  std::optional<Path> module_path() override {
-    // GetModuleFileNameW truncates silently and reports it only through the
-    // last error, so the buffer grows until the path fits.
-    std::u16string buffer(512, u'\0');
-    for (;;) {
-      ::SetLastError(0);
-      const DWORD n = ::GetModuleFileNameW(nullptr, win::wide(buffer.data()),
-                                           static_cast<DWORD>(buffer.size()));
-      if (n == 0) return std::nullopt;
-      if (n < buffer.size() && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        buffer.resize(n);
-        return buffer;
-      }
-      if (buffer.size() >= 0x8000) return std::nullopt;
-      buffer.resize(buffer.size() * 2);
-    }
-  }
+  std::optional<Path> module_path() override { return current_exe(); }
 
   std::optional<Path> var_os(std::u16string_view name) override { return korvane::var_os(name); }
   IoResult<Path> temp_dir() override { return korvane::temp_dir(); }

@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "host/os.h"
 #include "shell/command_line_quote.h"
 #include "shell/program_lookup_win.h"
 #include "shell/working_dir.h"
@@ -48,7 +49,7 @@ IoResult<StartedChild> start(const StartRequest& request) {
 
   std::optional<Path> directory;
   if (request.working_dir) {
-    SystemFullPathSource source;
+    SystemFullPath source;
     auto dir = child_working_dir(*request.working_dir, source);
     if (!dir) return std::unexpected(dir.error());
     directory = std::move(*dir);

@@ -21,17 +21,7 @@ std::optional<Path> system_query(F&& f) {
 
 }  // namespace
 
-IoResult<Path> SystemFullPathSource::full_path(PathView path) {
-  const Path terminated(path);
-  return win::fill_wide_buf([&](wchar_t* buffer, DWORD size) {
-    return ::GetFullPathNameW(win::wide(terminated), size, buffer, nullptr);
-  });
-}
-
-std::optional<Path> SystemProgramProbe::module_path() {
-  return system_query(
-      [](wchar_t* buffer, std::uint32_t size) { return ::GetModuleFileNameW(nullptr, buffer, size); });
-}
+std::optional<Path> SystemProgramProbe::module_path() { return current_exe(); }
 
 std::optional<Path> SystemProgramProbe::system_dir() {
   return system_query(
@@ -66,7 +56,7 @@ std::optional<Path> program_exists(PathView candidate) {
 }
 
 IoResult<Path> from_wide_to_user_path(PathView path) {
-  SystemFullPathSource source;
+  SystemFullPath source;
   return from_wide_to_user_path(path, source);
 }
 

@@ -10,12 +10,6 @@
 
 namespace korvane {
 
-// GetFullPathNameW through the shared buffer routine.
-class SystemFullPathSource final : public FullPathSource {
- public:
-  [[nodiscard]] IoResult<Path> full_path(PathView path) override;
-};
-
 // The running process's directories, PATH and files.
 class SystemProgramProbe final : public ProgramProbe {
  public:
