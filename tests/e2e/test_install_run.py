@@ -165,3 +165,21 @@ def test_program_name_equal_to_a_switch_counts(stage):
     assert run.wait() == 0
     assert stage.profile.install_dir.is_dir()
     assert run.boxes() == []
+
+
+def test_application_that_cannot_be_written_ends_in_the_failure_box(stage):
+    # A folder where Korvane.exe belongs cannot be opened for writing.
+    stage.place_beside("powershell.exe")
+    (stage.profile.install_dir / "Korvane.exe").mkdir(parents=True)
+    run = stage.start("/s")
+    box = run.next_box()
+    assert box.caption == ERROR
+    first, _, second = box.text.partition("\n")
+    assert first == "Installation failed:"
+    assert second.endswith(" (os error 5)"), box.text
+    run.press(box, "Return")
+    assert run.wait() == 0
+    # Nothing after the fatal step: no loader, no script, no registration, no start.
+    assert sorted(p.name for p in stage.profile.install_dir.iterdir()) == ["Korvane.exe"]
+    assert stage.records_of("powershell") == []
+    assert not stage.app_record.exists()
