@@ -183,3 +183,12 @@ def test_application_that_cannot_be_written_ends_in_the_failure_box(stage):
     assert sorted(p.name for p in stage.profile.install_dir.iterdir()) == ["Korvane.exe"]
     assert stage.records_of("powershell") == []
     assert not stage.app_record.exists()
+
+
+def test_empty_localappdata_installs_below_the_current_directory(stage):
+    cwd = stage.root / "current"
+    cwd.mkdir()
+    run = stage.start("/s", variables={"LOCALAPPDATA": ""}, cwd=cwd)
+    assert run.wait() == 0
+    assert (cwd / "Programs" / "Korvane" / "Korvane.exe").is_file()
+    assert run.boxes() == []
