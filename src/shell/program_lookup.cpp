@@ -99,11 +99,6 @@ IoResult<Path> find_program(std::u16string_view program, ProgramProbe& probe) {
   // the current directory.
   const auto usable = [](const std::optional<Path>& dir) { return dir && !dir->empty(); };
 
-  if (auto module = probe.module_path()) {
-    if (auto own = parent(*module); own && !own->empty()) {
-      if (auto found = try_dir(*own)) return std::move(*found);
-    }
-  }
   if (auto dir = probe.system_dir(); usable(dir)) {
     if (auto found = try_dir(*dir)) return std::move(*found);
   }

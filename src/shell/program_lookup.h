@@ -19,9 +19,6 @@ inline constexpr std::string_view kProgramNotFound = "program not found";
 class ProgramProbe {
  public:
   virtual ~ProgramProbe() = default;
-  // Full path of the running executable (GetModuleFileNameW); nullopt when the
-  // query fails.
-  [[nodiscard]] virtual std::optional<Path> module_path() = 0;
   // GetSystemDirectoryW; nullopt when the query fails.
   [[nodiscard]] virtual std::optional<Path> system_dir() = 0;
   // GetWindowsDirectoryW; nullopt when the query fails.
@@ -46,10 +43,11 @@ class ProgramProbe {
 // The path a child is started from (lpApplicationName, without its NUL).
 // A text holding '\' or '/' is a path and is not searched: with a .exe ending
 // it is used in its user form; otherwise `text.exe` when it exists, else the
-// text. A bare name is looked for in the executable's own directory, the
-// system directory, the Windows directory and each PATH entry, in that order,
-// with ".exe" appended when the name holds no '.'. A directory whose query
-// fails is skipped; the current directory is not searched.
+// text. A bare name is looked for in the system directory, the Windows
+// directory and each PATH entry, in that order, with ".exe" appended when the
+// name holds no '.'. A directory whose query fails is skipped. Neither the
+// current directory nor the installer's own is searched: installers run from
+// download folders, where anyone's files can lie beside them.
 // Errors (InvalidInput unless noted): "program path has no file name" for an
 // empty text or one ending in a separator (only '\' counts after \\?\);
 // "nul byte found in provided data" for a NUL in a bare name; "strings passed

@@ -21,8 +21,6 @@ std::optional<Path> system_query(F&& f) {
 
 }  // namespace
 
-std::optional<Path> SystemProgramProbe::module_path() { return current_exe(); }
-
 std::optional<Path> SystemProgramProbe::system_dir() {
   return system_query(
       [](wchar_t* buffer, std::uint32_t size) { return ::GetSystemDirectoryW(buffer, size); });

@@ -10,10 +10,9 @@
 
 namespace korvane {
 
-// The running process's directories, PATH and files.
+// The system's directories, the process's PATH, and its files.
 class SystemProgramProbe final : public ProgramProbe {
  public:
-  [[nodiscard]] std::optional<Path> module_path() override;
   [[nodiscard]] std::optional<Path> system_dir() override;
   [[nodiscard]] std::optional<Path> windows_dir() override;
   [[nodiscard]] std::optional<Path> path_var() override;

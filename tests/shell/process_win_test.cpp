@@ -51,9 +51,9 @@ std::string read_file(const Path& path) {
 
 bool exists(const Path& path) { return ::GetFileAttributesW(w(path)) != INVALID_FILE_ATTRIBUTES; }
 
-// A fresh folder for the records of one test, the recorder found beside the
-// test executable, and copies of it placed beside the test executable (so
-// that the lookup finds them in its first directory) removed afterwards.
+// A fresh folder for the records of one test, the recorder found below the
+// test executable, and copies of it placed in a folder of PATH or beside the
+// test executable, removed afterwards with PATH restored.
 class ChildProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -70,6 +70,21 @@ class ChildProcessTest : public ::testing::Test {
       set_env(utf8_to_utf16(name), std::nullopt);
     }
     for (const Path& copy : copies_) ::DeleteFileW(w(copy));
+    if (saved_path_) set_env(u"PATH", *saved_path_);
+  }
+
+  // Places a copy of the recorder as `name` in a folder that becomes the
+  // whole of PATH for this test; gives the copy's path.
+  Path copy_recorder_onto_path(std::u16string_view name) {
+    if (!saved_path_) {
+      wchar_t value[32768];
+      const DWORD n = ::GetEnvironmentVariableW(L"PATH", value, static_cast<DWORD>(std::size(value)));
+      saved_path_ = Path(reinterpret_cast<const char16_t*>(value), n);
+      set_env(u"PATH", path_dir_.path());
+    }
+    const Path copy = path_dir_.path() + u"\\" + Path(name);
+    copy_recorder(copy);
+    return copy;
   }
 
   // Places a copy of the recorder at `path`, removed after the test.
@@ -123,6 +138,8 @@ class ChildProcessTest : public ::testing::Test {
 
   test::TempDir temp_{u"korvane-child-test-"};
   Path recorder_;
+  test::TempDir path_dir_{u"korvane-child-path-"};
+  std::optional<Path> saved_path_;
   Path dir_;
   std::vector<Path> copies_;
 };
@@ -154,36 +171,37 @@ TEST_F(ChildProcessTest, ChildSplitsTheScriptArgumentBackUnchanged) {
             std::vector<std::u16string>(r.argv_shell.begin() + 1, r.argv_shell.end()));
 }
 
-TEST_F(ChildProcessTest, InstallersCommandLinesReachAStandInBesideTheExecutable) {
-  const struct {
-    std::u16string_view program;
-    std::vector<std::string> args;
-    std::u16string want;
-  } kCases[] = {
-      {u"taskkill", {"/F", "/IM", "Korvane.exe"}, uR"("taskkill" /F /IM Korvane.exe)"},
-      {u"taskkill", {"/F", "/IM", "KorvaneCore.exe"}, uR"("taskkill" /F /IM KorvaneCore.exe)"},
-      {u"powershell",
-       {"-NoProfile", "-WindowStyle", "Hidden", "-ExecutionPolicy", "Bypass", "-Command",
-        "$a = \"C:\\x\\\"\nWrite-Host 'K\xc3\xb6rvane'\n"},
-       u"\"powershell\" -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -Command "
-       u"\"$a = \\\"C:\\x\\\\\\\"\nWrite-Host 'K\u00f6rvane'\n\""},
-  };
+TEST_F(ChildProcessTest, RegistrationCommandLineReachesPowerShellFoundOnThePath) {
+  const std::vector<std::string> args = {"-NoProfile", "-WindowStyle", "Hidden", "-ExecutionPolicy",
+                                         "Bypass", "-Command",
+                                         "$a = \"C:\\x\\\"\nWrite-Host 'K\xc3\xb6rvane'\n"};
+  const Path found = copy_recorder_onto_path(u"powershell.exe");
+  const Record r = run(u"powershell", args);
+  EXPECT_EQ(show(u"\"powershell\" -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -Command "
+                 u"\"$a = \\\"C:\\x\\\\\\\"\nWrite-Host 'K\u00f6rvane'\n\""),
+            show(r.command_line));
+  EXPECT_EQ(show(found), show(r.module_path));
+  EXPECT_EQ(utf16_all(args), std::vector<std::u16string>(r.argv.begin() + 1, r.argv.end()));
+}
+
+TEST_F(ChildProcessTest, ProgramsBesideTheExecutableAreNeverFound) {
   const Path beside = module_dir();
   copy_recorder(beside + u"\\taskkill.exe");
   copy_recorder(beside + u"\\powershell.exe");
-  for (const auto& c : kCases) {
-    test::remove_tree(dir_);
-    ASSERT_TRUE(::CreateDirectoryW(w(dir_), nullptr));
-    const Record r = run(c.program, c.args);
-    EXPECT_EQ(show(c.want), show(r.command_line));
-    // Found beside the executable, before the system directory's own.
-    EXPECT_EQ(show(beside + u"\\" + Path(c.program) + u".exe"), show(r.module_path));
-    EXPECT_EQ(utf16_all(c.args), std::vector<std::u16string>(r.argv.begin() + 1, r.argv.end()));
-  }
+  copy_recorder_onto_path(u"unrelated.exe");  // PATH holds no powershell now
+  wchar_t system[MAX_PATH];
+  const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
+  const auto taskkill = find_program(u"taskkill");
+  ASSERT_TRUE(taskkill.has_value());
+  EXPECT_EQ(show(Path(reinterpret_cast<const char16_t*>(system), n) + u"\\taskkill.exe"),
+            show(*taskkill));
+  const auto powershell = find_program(u"powershell");
+  ASSERT_FALSE(powershell.has_value()) << show(*powershell);
+  EXPECT_EQ(ErrorKind::NotFound, powershell.error().kind());
 }
 
 TEST_F(ChildProcessTest, RunHiddenWaitsUntilTheChildHasEnded) {
-  copy_recorder(module_dir() + u"\\korvane-recorder-test.exe");
+  copy_recorder_onto_path(u"korvane-recorder-test.exe");
   // The recorder marks its end only after this pause.
   set_env(u"KORVANE_RECORD_SLEEP_MS", u"700");
   const std::vector<std::string> args = {"x"};

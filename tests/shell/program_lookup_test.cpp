@@ -20,14 +20,12 @@ std::string show(std::u16string_view units) { return to_string_lossy(units); }
 // marks its input so that tests see it was applied.
 class FakeProbe final : public ProgramProbe {
  public:
-  std::optional<Path> module = uR"(C:\Setup\korvane_setup.exe)";
   std::optional<Path> system = uR"(C:\Windows\system32)";
   std::optional<Path> windows = uR"(C:\Windows)";
   std::optional<Path> path;
   std::set<Path> files;
   std::vector<Path> asked;  // every candidate given to exists, in order
 
-  std::optional<Path> module_path() override { return module; }
   std::optional<Path> system_dir() override { return system; }
   std::optional<Path> windows_dir() override { return windows; }
   std::optional<Path> path_var() override { return path; }
@@ -41,12 +39,11 @@ class FakeProbe final : public ProgramProbe {
   static Path user(PathView p) { return u"user:" + Path(p); }
 };
 
-TEST(FindProgram, SearchesOwnThenSystemThenWindowsThenPathDirectories) {
+TEST(FindProgram, SearchesSystemThenWindowsThenPathDirectories) {
   // Each row removes the winner of the row before, so the next directory wins.
   const std::vector<Path> kPlaces = {
-      uR"(C:\Setup\taskkill.exe)",   uR"(C:\Windows\system32\taskkill.exe)",
-      uR"(C:\Windows\taskkill.exe)", uR"(D:\first\taskkill.exe)",
-      uR"(E:\second\taskkill.exe)",
+      uR"(C:\Windows\system32\taskkill.exe)", uR"(C:\Windows\taskkill.exe)",
+      uR"(D:\first\taskkill.exe)", uR"(E:\second\taskkill.exe)",
   };
   FakeProbe probe;
   probe.path = uR"(D:\first;E:\second)";
@@ -68,9 +65,8 @@ TEST(FindProgram, AsksForEveryCandidateInOrder) {
   probe.path = uR"(C:\a;"C:\b;c";;D:\e)";
   EXPECT_FALSE(find_program(u"powershell", probe).has_value());
   const std::vector<Path> want = {
-      uR"(C:\Setup\powershell.exe)", uR"(C:\Windows\system32\powershell.exe)",
-      uR"(C:\Windows\powershell.exe)", uR"(C:\a\powershell.exe)",
-      uR"(C:\b;c\powershell.exe)",     uR"(D:\e\powershell.exe)",
+      uR"(C:\Windows\system32\powershell.exe)", uR"(C:\Windows\powershell.exe)",
+      uR"(C:\a\powershell.exe)", uR"(C:\b;c\powershell.exe)", uR"(D:\e\powershell.exe)",
   };
   EXPECT_EQ(want, probe.asked);
 }
@@ -89,13 +85,13 @@ TEST(FindProgram, ANameWithAnExtensionGetsNoExe) {
     std::u16string_view name;
     std::u16string_view candidate;
   } kCases[] = {
-      {u"taskkill", uR"(C:\Setup\taskkill.exe)"},
-      {u"taskkill.exe", uR"(C:\Setup\taskkill.exe)"},
-      {u"TASKKILL.EXE", uR"(C:\Setup\TASKKILL.EXE)"},
-      {u"tool.com", uR"(C:\Setup\tool.com)"},
-      {u"run.cmd", uR"(C:\Setup\run.cmd)"},
-      {u"a.b.c", uR"(C:\Setup\a.b.c)"},
-      {u"dotted.", uR"(C:\Setup\dotted.)"},
+      {u"taskkill", uR"(C:\Windows\system32\taskkill.exe)"},
+      {u"taskkill.exe", uR"(C:\Windows\system32\taskkill.exe)"},
+      {u"TASKKILL.EXE", uR"(C:\Windows\system32\TASKKILL.EXE)"},
+      {u"tool.com", uR"(C:\Windows\system32\tool.com)"},
+      {u"run.cmd", uR"(C:\Windows\system32\run.cmd)"},
+      {u"a.b.c", uR"(C:\Windows\system32\a.b.c)"},
+      {u"dotted.", uR"(C:\Windows\system32\dotted.)"},
   };
   for (const auto& c : kCases) {
     FakeProbe probe;
@@ -107,7 +103,6 @@ TEST(FindProgram, ANameWithAnExtensionGetsNoExe) {
 
 TEST(FindProgram, SkipsADirectoryWhoseQueryFails) {
   FakeProbe probe;
-  probe.module = std::nullopt;
   probe.system = std::nullopt;
   probe.windows = Path();  // a query that answered nothing
   probe.path = uR"(D:\tools)";
@@ -115,18 +110,16 @@ TEST(FindProgram, SkipsADirectoryWhoseQueryFails) {
   EXPECT_EQ(std::vector<Path>{uR"(D:\tools\taskkill.exe)"}, probe.asked);
 }
 
-TEST(FindProgram, NeverSearchesTheCurrentDirectory) {
-  // An executable path without a directory part leaves no own directory.
+TEST(FindProgram, NeverSearchesTheCurrentOrTheInstallersDirectory) {
   FakeProbe probe;
-  probe.module = u"korvane_setup.exe";
-  probe.files = {u"taskkill.exe", u"\\taskkill.exe"};
+  probe.files = {u"taskkill.exe", u"\\taskkill.exe", uR"(C:\Users\u\Downloads\taskkill.exe)"};
   EXPECT_FALSE(find_program(u"taskkill", probe).has_value());
   for (const Path& p : probe.asked) EXPECT_TRUE(p.starts_with(uR"(C:\Windows)")) << show(p);
 }
 
 TEST(FindProgram, UsesAnExecutableInARootDirectory) {
   FakeProbe probe;
-  probe.module = uR"(C:\korvane_setup.exe)";
+  probe.path = uR"(C:\)";
   probe.files = {uR"(C:\taskkill.exe)"};
   const auto found = find_program(u"taskkill", probe);
   ASSERT_TRUE(found.has_value());
@@ -141,7 +134,7 @@ TEST(FindProgram, AddsNothingForAnEmptyOrUnsetPath) {
     const auto found = find_program(u"powershell", probe);
     ASSERT_FALSE(found.has_value());
     EXPECT_EQ("program not found", found.error().message());
-    EXPECT_EQ(3u, probe.asked.size());
+    EXPECT_EQ(2u, probe.asked.size());
   }
 }
 
@@ -205,7 +198,6 @@ TEST(FindProgram, GivesEveryErrorOfTheTable) {
 TEST(FindProgram, PassesOnTheErrorOfAUserForm) {
   class FailingUserForm final : public ProgramProbe {
    public:
-    std::optional<Path> module_path() override { return std::nullopt; }
     std::optional<Path> system_dir() override { return std::nullopt; }
     std::optional<Path> windows_dir() override { return std::nullopt; }
     std::optional<Path> path_var() override { return std::nullopt; }
