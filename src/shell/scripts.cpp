@@ -44,4 +44,10 @@ std::string uninstall_script(std::string_view escaped_install_dir) {
   return fill_template(UNINSTALL_SCRIPT_TEMPLATE, {escaped_install_dir});
 }
 
+std::string uninstall_script_file(std::string_view escaped_install_dir) {
+  std::string file(UTF8_BOM);
+  file += uninstall_script(escaped_install_dir);
+  return file;
+}
+
 }  // namespace korvane

@@ -43,14 +43,24 @@ Set-ItemProperty -Path $reg -Name NoModify -Type DWord -Value 1
 Set-ItemProperty -Path $reg -Name NoRepair -Type DWord -Value 1
 )ps";
 
-// {0} the escaped install folder.
+// {0} the escaped install folder. The Desktop shortcut is removed from the
+// shell's Desktop folder, where the registration made it (it may be
+// redirected away from the profile). The folder reaches cmd only through an
+// environment variable: cmd expands %NAME% even between double quotes, but
+// does not expand again what a variable's value holds.
 inline constexpr std::string_view UNINSTALL_SCRIPT_TEMPLATE = R"ps(Stop-Process -Name Korvane, KorvaneCore -Force -ErrorAction SilentlyContinue
 Start-Sleep -Milliseconds 400
-Remove-Item "$env:USERPROFILE\Desktop\Korvane.lnk" -Force -ErrorAction SilentlyContinue
+Remove-Item "$([Environment]::GetFolderPath('Desktop'))\Korvane.lnk" -Force -ErrorAction SilentlyContinue
 Remove-Item "$env:APPDATA\Microsoft\Windows\Start Menu\Programs\Korvane" -Recurse -Force -ErrorAction SilentlyContinue
 Remove-Item "HKCU:\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane" -Recurse -Force -ErrorAction SilentlyContinue
-Start-Process cmd -ArgumentList '/c timeout /t 1 >nul & rmdir /s /q "{0}"' -WindowStyle Hidden
+$env:KORVANE_UNINSTALL_DIR = '{0}'
+Start-Process cmd -ArgumentList '/c timeout /t 1 >nul & rmdir /s /q "%KORVANE_UNINSTALL_DIR%"' -WindowStyle Hidden
 )ps";
+
+// The UTF-8 byte-order mark. Windows PowerShell 5.1 reads a script file
+// without one in the ANSI code page, where the bytes of many letters (ł is
+// C5 82, 0x82 being U+201A) turn into quote characters or mojibake.
+inline constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
 // The registration script for the escaped texts and `version`.
 [[nodiscard]] std::string shortcut_script(std::string_view escaped_exe_path,
@@ -59,5 +69,8 @@ Start-Process cmd -ArgumentList '/c timeout /t 1 >nul & rmdir /s /q "{0}"' -Wind
 
 // The uninstall script for the escaped install folder.
 [[nodiscard]] std::string uninstall_script(std::string_view escaped_install_dir);
+
+// The bytes of Uninstall-Korvane.ps1: UTF8_BOM, then uninstall_script.
+[[nodiscard]] std::string uninstall_script_file(std::string_view escaped_install_dir);
 
 }  // namespace korvane

@@ -2,31 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
-#include <vector>
+
+#include "core/utf.h"
 
 namespace korvane {
 namespace {
-
-std::vector<std::string> lines_of(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      lines.emplace_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  EXPECT_EQ(text.size(), start) << "text must end in a line feed";
-  return lines;
-}
-
-std::size_t count(std::string_view text, std::string_view what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 TEST(PsEscape, DoublesEveryCharacterThatEndsASingleQuotedString) {
   struct {
@@ -51,64 +35,89 @@ TEST(PsEscape, DoublesEveryCharacterThatEndsASingleQuotedString) {
   }
 }
 
-TEST(ShortcutScript, TemplateIsTwentySixAsciiLines) {
-  const auto lines = lines_of(SHORTCUT_SCRIPT_TEMPLATE);
-  ASSERT_EQ(26u, lines.size());
-  EXPECT_TRUE(std::all_of(SHORTCUT_SCRIPT_TEMPLATE.begin(), SHORTCUT_SCRIPT_TEMPLATE.end(),
-                          [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r'; }));
-  EXPECT_EQ(3u, count(SHORTCUT_SCRIPT_TEMPLATE, "{0}"));
-  EXPECT_EQ(4u, count(SHORTCUT_SCRIPT_TEMPLATE, "{1}"));
-  EXPECT_EQ(1u, count(SHORTCUT_SCRIPT_TEMPLATE, "{2}"));
-  EXPECT_EQ(1203u, SHORTCUT_SCRIPT_TEMPLATE.size() - 8 * 3);
-  EXPECT_EQ("", lines[7]);
-  EXPECT_EQ("", lines[15]);
-  for (std::size_t i : {3u, 11u, 21u}) EXPECT_NE(std::string::npos, lines[i].find("'{0}'")) << i;
-  for (std::size_t i : {4u, 12u, 22u}) EXPECT_NE(std::string::npos, lines[i].find("'{1}'")) << i;
-  EXPECT_NE(std::string::npos, lines[23].find("\"{1}\\Uninstall-Korvane.ps1\"')"));
-  EXPECT_EQ("Set-ItemProperty -Path $reg -Name DisplayVersion -Value '{2}'", lines[19]);
+// The golden files hold both scripts filled for a folder that needs every
+// kind of care: all five single-quote characters, %, $, a backtick, & and ^,
+// and letters outside ASCII and outside the BMP.
+std::string golden(const char* name) {
+  std::ifstream in(std::string(KORVANE_GOLDEN_DIR) + "/" + name, std::ios::binary);
+  EXPECT_TRUE(in.good()) << name;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(ShortcutScript, FilledLengthFollowsThePlaceholderCounts) {
-  const std::string exe = "D:\\user''s data\\Programs\\Korvane\\Korvane.exe";
-  const std::string dir = "D:\\user''s data\\Programs\\Korvane";
-  const std::string script = shortcut_script(exe, dir, "0.2.0");
-  EXPECT_EQ(1208u + 3 * exe.size() + 4 * dir.size(), script.size());
-  const auto lines = lines_of(script);
-  ASSERT_EQ(26u, lines.size());
-  EXPECT_EQ("$s1.TargetPath = 'D:\\user''s data\\Programs\\Korvane\\Korvane.exe'", lines[3]);
-  EXPECT_EQ("$s1.WorkingDirectory = 'D:\\user''s data\\Programs\\Korvane'", lines[4]);
-  EXPECT_EQ("$s2.TargetPath = 'D:\\user''s data\\Programs\\Korvane\\Korvane.exe'", lines[11]);
-  EXPECT_EQ("Set-ItemProperty -Path $reg -Name DisplayVersion -Value '0.2.0'", lines[19]);
-  EXPECT_EQ("Set-ItemProperty -Path $reg -Name DisplayIcon -Value "
-            "'D:\\user''s data\\Programs\\Korvane\\Korvane.exe'",
-            lines[21]);
-  EXPECT_EQ("Set-ItemProperty -Path $reg -Name InstallLocation -Value 'D:\\user''s data\\Programs\\Korvane'",
-            lines[22]);
-  EXPECT_EQ("Set-ItemProperty -Path $reg -Name UninstallString -Value ('powershell -NoProfile "
-            "-WindowStyle Hidden -ExecutionPolicy Bypass -File "
-            "\"D:\\user''s data\\Programs\\Korvane\\Uninstall-Korvane.ps1\"')",
-            lines[23]);
+TEST(Scripts, MatchTheGoldenFilesByteForByte) {
+  const std::string dir = golden("install_dir.txt");
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(golden("registration.ps1"),
+            shortcut_script(ps_escape(dir + "\\Korvane.exe"), ps_escape(dir), "0.2.0"));
+  EXPECT_EQ(golden("Uninstall-Korvane.ps1"), uninstall_script_file(ps_escape(dir)));
 }
 
-TEST(UninstallScript, TemplateIsSixAsciiLines) {
-  const auto lines = lines_of(UNINSTALL_SCRIPT_TEMPLATE);
-  ASSERT_EQ(6u, lines.size());
-  EXPECT_EQ(532u, UNINSTALL_SCRIPT_TEMPLATE.size() - 3);
-  EXPECT_EQ(1u, count(UNINSTALL_SCRIPT_TEMPLATE, "{0}"));
-  EXPECT_NE(std::string::npos, lines[5].find("rmdir /s /q \"{0}\"'"));
-  EXPECT_TRUE(std::all_of(UNINSTALL_SCRIPT_TEMPLATE.begin(), UNINSTALL_SCRIPT_TEMPLATE.end(),
-                          [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r'; }));
+// Windows-1252, the ANSI code page of Western systems, for 0x80 to 0x9F; the
+// rest of the byte range is Latin-1. Unassigned bytes map to themselves.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// A script file as Windows PowerShell 5.1 reads it: UTF-8 after a byte-order
+// mark, else the ANSI code page.
+std::u16string read_as_windows_powershell(std::string_view file) {
+  if (file.starts_with(UTF8_BOM)) return utf8_to_utf16(file.substr(UTF8_BOM.size()));
+  std::u16string text;
+  for (const char c : file) {
+    const auto b = static_cast<unsigned char>(c);
+    text.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<char16_t>(b));
+  }
+  return text;
 }
 
-TEST(UninstallScript, FilledForAnApostrophe) {
-  const std::string dir = "D:\\user''s data\\Programs\\Korvane";
-  const std::string script = uninstall_script(dir);
-  EXPECT_EQ(532u + dir.size(), script.size());
-  EXPECT_EQ("Start-Process cmd -ArgumentList '/c timeout /t 1 >nul & rmdir /s /q "
-            "\"D:\\user''s data\\Programs\\Korvane\"' -WindowStyle Hidden",
-            lines_of(script).at(5));
-  EXPECT_EQ("Stop-Process -Name Korvane, KorvaneCore -Force -ErrorAction SilentlyContinue",
-            lines_of(script).at(0));
+bool is_single_quote(char16_t c) { return c == u'\'' || (c >= 0x2018 && c <= 0x201B); }
+
+// The value PowerShell gives the single-quoted literal that makes up the rest
+// of the line starting with `prefix`: its tokenizer takes U+2018 to U+201B as
+// apostrophes too, and a doubled one as one. nullopt when the literal does not
+// end exactly at the end of that line.
+std::optional<std::u16string> literal_after(std::u16string_view text, std::u16string_view prefix) {
+  const auto at = text.find(u"\n" + std::u16string(prefix));
+  if (at == std::u16string_view::npos) return std::nullopt;
+  std::size_t i = at + 1 + prefix.size();
+  if (i >= text.size() || !is_single_quote(text[i])) return std::nullopt;
+  std::u16string value;
+  for (++i; i < text.size(); ++i) {
+    if (!is_single_quote(text[i])) {
+      value.push_back(text[i]);
+    } else if (i + 1 < text.size() && is_single_quote(text[i + 1])) {
+      value.push_back(text[++i]);
+    } else {
+      break;  // the closing quote
+    }
+  }
+  if (i + 1 >= text.size() || text[i + 1] != u'\n') return std::nullopt;
+  return value;
+}
+
+TEST(UninstallScript, WindowsPowerShellReadsBackExactlyTheFolder) {
+  static constexpr std::string_view kUsers[] = {
+      "Micha\xC5\x82",          // ł: C5 82, and 0x82 is U+201A in the ANSI code page
+      "\xD1\x82\xD0\xB8\xD0\xBC",  // тим: D1 82 likewise
+      "J\xC3\xBCrgen",          // ü
+      "\xE7\x94\xB0\xE4\xB8\xAD",  // 田中
+      "\xF0\x9F\x98\x80",       // an emoji, outside the BMP
+      "O\xE2\x80\x99" "Brien",  // a typographic apostrophe
+      "\xE2\x80\x98\xE2\x80\x9A\xE2\x80\x9B",  // ‘‚‛
+  };
+  for (const std::string_view user : kUsers) {
+    const std::string dir = "C:\\Users\\" + std::string(user) + "\\AppData\\Local\\Programs\\Korvane";
+    const std::string file = uninstall_script_file(ps_escape(dir));
+    EXPECT_EQ(utf8_to_utf16(dir),
+              literal_after(read_as_windows_powershell(file), u"$env:KORVANE_UNINSTALL_DIR = "))
+        << dir;
+  }
+  // Without the mark, the same file is misread: the check can tell.
+  const std::string dir = "C:\\Users\\Micha\xC5\x82";
+  EXPECT_NE(utf8_to_utf16(dir), literal_after(read_as_windows_powershell(
+                                                  uninstall_script(ps_escape(dir))),
+                                              u"$env:KORVANE_UNINSTALL_DIR = "));
 }
 
 }  // namespace
