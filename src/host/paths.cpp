@@ -7,12 +7,6 @@ bool is_drive_letter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a'
 
 bool starts_with(PathView path, PathView prefix) { return path.substr(0, prefix.size()) == prefix; }
 
-// A drive with a separator, a \\server\share form or a \\?\ form.
-bool is_absolute(PathView path) {
-  if (path.size() >= 3 && has_drive_prefix(path) && is_separator(path[2])) return true;
-  return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
-}
-
 bool is_bare_drive(PathView path) { return path.size() == 2 && has_drive_prefix(path); }
 
 // Length of the part of `path` that no parent can remove: a drive ("C:"), a
@@ -43,6 +37,11 @@ std::size_t root_length(PathView path) {
 
 bool has_drive_prefix(PathView path) {
   return path.size() >= 2 && is_drive_letter(path[0]) && path[1] == u':';
+}
+
+bool is_absolute(PathView path) {
+  if (path.size() >= 3 && has_drive_prefix(path) && is_separator(path[2])) return true;
+  return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
 }
 
 void push(Path& base, PathView component) {

@@ -29,6 +29,11 @@ void push(Path& base, PathView component);
 // True when the path has a drive letter and ':' at its start.
 [[nodiscard]] bool has_drive_prefix(PathView path);
 
+// True for a drive with a separator (C:\x, C:/x), a \\server\share form and a
+// \\?\ form: paths that name the same place whatever the current directory
+// and drive. False for relative (x), rooted (\x) and drive-relative (C:x) ones.
+[[nodiscard]] bool is_absolute(PathView path);
+
 // The system's absolute form of a path, as GetFullPathNameW gives it.
 class FullPathSource {
  public:

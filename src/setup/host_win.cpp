@@ -21,6 +21,7 @@ class WindowsHost final : public SetupHost {
 
   std::optional<Path> var_os(std::u16string_view name) override { return korvane::var_os(name); }
   IoResult<Path> temp_dir() override { return korvane::temp_dir(); }
+  IoResult<Path> full_path(PathView path) override { return SystemFullPath().full_path(path); }
   std::int32_t msg_box(std::string_view caption, std::string_view text, std::uint32_t style) override {
     return korvane::msg_box(caption, text, style);
   }

@@ -44,7 +44,8 @@ IoResult<Path> locate_install_dir(SetupHost& host) {
   }
   Path dir = join(*base, u"Programs");
   push(dir, u"Korvane");
-  return dir;
+  if (is_absolute(dir)) return dir;
+  return host.full_path(dir);
 }
 
 std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) {
@@ -64,13 +65,13 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   if (!loader) return fail(loader.error());
 
   if (auto written = host.write(exe_path, *app); !written) return fail(written.error());
-  (void)host.write(dll_path, *loader);
+  if (auto written = host.write(dll_path, *loader); !written) return fail(written.error());
 
   const std::string escaped_install_dir = ps_escape(to_string_lossy(install_dir));
   const std::string escaped_exe_path = ps_escape(to_string_lossy(exe_path));
 
   {
-    const std::string script = uninstall_script(escaped_install_dir);
+    const std::string script = uninstall_script_file(escaped_install_dir);
     (void)host.write(uninstall_script_path, std::span(reinterpret_cast<const std::uint8_t*>(script.data()),
                                                       script.size()));
   }
@@ -83,7 +84,8 @@ void run_setup(SetupHost& host) {
 
   auto install_dir = locate_install_dir(host);
   if (!install_dir) {
-    // Not even a temporary directory: nothing can be installed anywhere.
+    // No temporary directory, or no absolute form of the folder: nothing can
+    // be installed where the shortcuts would find it.
     (void)host.msg_box(ERROR_CAPTION, failure_text(host.os_error_text(install_dir.error())),
                        FAILURE_STYLE);
     return;

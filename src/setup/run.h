@@ -25,6 +25,8 @@ class SetupHost {
   [[nodiscard]] virtual std::optional<Path> module_path() = 0;
   [[nodiscard]] virtual std::optional<Path> var_os(std::u16string_view name) = 0;
   [[nodiscard]] virtual IoResult<Path> temp_dir() = 0;
+  // GetFullPathNameW: `path` made absolute against the current directory.
+  [[nodiscard]] virtual IoResult<Path> full_path(PathView path) = 0;
   // The button that closed the box, or 0 when it failed.
   [[nodiscard]] virtual std::int32_t msg_box(std::string_view caption, std::string_view text,
                                              std::uint32_t style) = 0;
@@ -41,11 +43,17 @@ class SetupHost {
 inline constexpr Duration kStopPause{0, 350'000'000};
 
 // The installation directory: LOCALAPPDATA (or else the temporary directory)
-// joined with Programs and Korvane.
+// joined with Programs and Korvane, made absolute when it is not (an empty or
+// relative LOCALAPPDATA), so that the paths written into the shortcuts and the
+// uninstall entry name the folder the files went to. Fails when there is no
+// temporary directory or the absolute form cannot be had.
 [[nodiscard]] IoResult<Path> locate_install_dir(SetupHost& host);
 
 // The installation proper: directory, payloads, files, scripts, registration.
 // Gives the application's path, or the failure text of the first fatal error.
+// Fatal: creating the directory, decoding either payload, writing the
+// application or the loader (the application imports the loader at load
+// time, so it cannot start without it).
 [[nodiscard]] std::expected<Path, std::string> install(SetupHost& host, PathView install_dir);
 
 // The whole run; the caller then ends the process with status 0.

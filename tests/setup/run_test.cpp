@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "core/utf.h"
+#include "host/paths.h"
 #include "setup/texts.h"
 #include "shell/scripts.h"
 
@@ -44,6 +46,7 @@ class FakeHost final : public SetupHost {
   std::vector<std::uint8_t> loader = gzip_of("MZ loader");
   std::map<Path, IoError> write_errors;
   std::optional<IoError> create_error;
+  std::optional<IoError> full_path_error;
 
   std::vector<std::string> log;
   std::vector<std::string> box_texts;
@@ -62,6 +65,11 @@ class FakeHost final : public SetupHost {
   IoResult<Path> temp_dir() override {
     log.push_back("temp_dir");
     return temp;
+  }
+  IoResult<Path> full_path(PathView path) override {
+    log.push_back("full_path " + to_string_lossy(path));
+    if (full_path_error) return std::unexpected(*full_path_error);
+    return uR"(D:\cwd\)" + Path(path);
   }
   std::int32_t msg_box(std::string_view caption, std::string_view text, std::uint32_t style) override {
     log.push_back("box " + std::string(caption) + " " + std::to_string(style));
@@ -168,7 +176,7 @@ TEST(Run, WritesBothDecodedPayloadsAndTheUninstallScript) {
   const Path dir = utf8_to_utf16(kDir);
   EXPECT_EQ("MZ application", host.files[dir + u"\\Korvane.exe"]);
   EXPECT_EQ("MZ loader", host.files[dir + u"\\WebView2Loader.dll"]);
-  EXPECT_EQ(uninstall_script(kDir), host.files[dir + u"\\Uninstall-Korvane.ps1"]);
+  EXPECT_EQ(uninstall_script_file(kDir), host.files[dir + u"\\Uninstall-Korvane.ps1"]);
 }
 
 TEST(Run, RegistrationRunGetsTheFilledScriptAsItsSeventhArgument) {
@@ -194,12 +202,43 @@ TEST(Run, MissingLocalAppDataUsesTheTemporaryDirectory) {
   EXPECT_EQ("create_dir_all C:\\Users\\u\\AppData\\Local\\Temp\\Programs\\Korvane", host.log[5]);
 }
 
-TEST(Run, EmptyLocalAppDataGivesARelativeFolder) {
+TEST(Run, ARelativeFolderIsMadeAbsoluteBeforeAnythingUsesIt) {
+  for (const char16_t* local : {u"", u"rel\\dir", u"\\rooted", u"C:drive-relative"}) {
+    FakeHost host;
+    host.local_app_data = Path(local);
+    run_setup(host);
+    const Path want = uR"(D:\cwd\)" + join(join(local, u"Programs"), u"Korvane");
+    const std::string shown = to_string_lossy(want);
+    ASSERT_GE(host.log.size(), 3u);
+    EXPECT_EQ("full_path " + to_string_lossy(join(join(local, u"Programs"), u"Korvane")), host.log[1]);
+    EXPECT_EQ(confirm_text(want), host.box_texts.at(0)) << shown;
+    EXPECT_NE(host.log.end(), std::find(host.log.begin(), host.log.end(), "create_dir_all " + shown));
+    ASSERT_EQ(3u, host.hidden_args.size());
+    EXPECT_EQ(shortcut_script(ps_escape(shown + "\\Korvane.exe"), ps_escape(shown), APP_VERSION),
+              host.hidden_args[2].at(6));
+  }
+}
+
+TEST(Run, AnAbsoluteFolderIsUsedAsItIs) {
+  for (const char16_t* local : {uR"(E:/Users/u)", uR"(\\server\share\u)", uR"(\\?\C:\u)"}) {
+    FakeHost host;
+    host.local_app_data = Path(local);
+    run_setup(host);
+    EXPECT_EQ(host.log.end(), std::find_if(host.log.begin(), host.log.end(), [](const std::string& e) {
+                return e.starts_with("full_path");
+              })) << to_string_lossy(local);
+  }
+}
+
+TEST(Run, NoAbsoluteFormEndsWithTheFailureBox) {
   FakeHost host;
   host.local_app_data = Path();
-  host.line = u"setup.exe /s";
+  host.full_path_error = IoError::os(206);
   run_setup(host);
-  EXPECT_EQ("create_dir_all Programs\\Korvane", host.log.at(4));
+  EXPECT_EQ((std::vector<std::string>{"var_os LOCALAPPDATA", "full_path Programs\\Korvane",
+                                      "box Korvane Setup \xE2\x80\x94 Error 16"}),
+            host.log);
+  EXPECT_EQ("Installation failed:\nos error 206", host.box_texts.back());
 }
 
 TEST(Run, NoTemporaryDirectoryEndsWithTheFailureBox) {
@@ -232,6 +271,12 @@ const FatalCase kFatalCases[] = {
        h.write_errors.emplace(Path(utf8_to_utf16(kDir)) + u"\\Korvane.exe", IoError::os(32));
      },
      "os error 32", 6},
+    // The application imports the loader at load time: without it, nothing starts.
+    {"loader write",
+     [](FakeHost& h) {
+       h.write_errors.emplace(Path(utf8_to_utf16(kDir)) + u"\\WebView2Loader.dll", IoError::os(32));
+     },
+     "os error 32", 7},
 };
 
 TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
@@ -250,6 +295,7 @@ TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
       if (c.steps_before_box < 6) {
         EXPECT_TRUE(host.files.empty()) << c.why;
       }
+      EXPECT_TRUE(host.hidden_args.size() <= 2) << c.why << ": no registration run";
     }
   }
 }
@@ -257,7 +303,6 @@ TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
 TEST(Run, PassedOverFailuresStillEndInSuccess) {
   FakeHost host;
   const Path dir = utf8_to_utf16(kDir);
-  host.write_errors.emplace(dir + u"\\WebView2Loader.dll", IoError::os(5));
   host.write_errors.emplace(dir + u"\\Uninstall-Korvane.ps1", IoError::os(5));
   host.box_results = {1, 0};  // the success box fails: passed over
   run_setup(host);
