@@ -39,6 +39,7 @@ def stage(wine, tmp_path) -> Stage:
     yield s
     # Nothing of one test may outlive it: boxes, stand-ins, children.
     wine.kill_all()
+    s.close()
 
 
 _skipped: list[str] = []

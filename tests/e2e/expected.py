@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import re
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -15,28 +14,26 @@ def ps_escape(text: str) -> str:
     return "".join(c * 2 if c in _QUOTES else c for c in text)
 
 
-def _template(name: str) -> str:
-    source = (REPO / "src" / "shell" / "scripts.h").read_text(encoding="utf-8")
-    m = re.search(name + r' = R"ps\((.*?)\)ps";', source, re.S)
-    assert m, f"{name} not found"
-    return m.group(1)
+# Both scripts as the installer must fill them for one folder that needs every
+# kind of care; the unit tests compare the same files.
+GOLDEN = REPO / "tests" / "golden"
+GOLDEN_INSTALL_DIR = (GOLDEN / "install_dir.txt").read_text(encoding="utf-8")
 
 
-def _fill(template: str, *args: str) -> str:
-    return re.sub(r"\{(\d)\}", lambda m: args[int(m.group(1))], template)
+def _for_folder(golden: bytes, install_dir: str) -> bytes:
+    old = ps_escape(GOLDEN_INSTALL_DIR).encode()
+    assert old in golden
+    return golden.replace(old, ps_escape(install_dir).encode())
 
 
 def shortcut_script(install_dir: str) -> str:
-    exe = install_dir + "\\Korvane.exe"
-    text = _fill(_template("SHORTCUT_SCRIPT_TEMPLATE"), ps_escape(exe), ps_escape(install_dir), "0.2.0")
-    assert len(text.encode()) == 1208 + 3 * len(ps_escape(exe).encode()) + 4 * len(ps_escape(install_dir).encode())
-    return text
+    """The registration script for `install_dir`."""
+    return _for_folder((GOLDEN / "registration.ps1").read_bytes(), install_dir).decode()
 
 
-def uninstall_script(install_dir: str) -> str:
-    text = _fill(_template("UNINSTALL_SCRIPT_TEMPLATE"), ps_escape(install_dir))
-    assert len(text.encode()) == 532 + len(ps_escape(install_dir).encode())
-    return text
+def uninstall_script_file(install_dir: str) -> bytes:
+    """The bytes of Uninstall-Korvane.ps1 for `install_dir`."""
+    return _for_folder((GOLDEN / "Uninstall-Korvane.ps1").read_bytes(), install_dir)
 
 
 def utf16_units(text: str) -> list[int]:

@@ -87,6 +87,14 @@ class WineSession:
         self.damaged_installer = build_dir / "korvane_setup_damaged.exe"
         self.recorder = self._find("recorder.exe")
 
+    @property
+    def system32(self) -> Path:
+        return self.prefix / "drive_c" / "windows" / "system32"
+
+    @property
+    def drive_c(self) -> Path:
+        return self.prefix / "drive_c"
+
     def _find(self, name: str) -> Path:
         hits = sorted(glob.glob(str(self.build_dir / "**" / name), recursive=True))
         if not hits:
@@ -271,12 +279,46 @@ class Stage:
         self.records = root / "records"
         self.records.mkdir(exist_ok=True)
         self.app_record = root / "app-record.txt"
+        self._restore: list[tuple[Path, Path]] = []
+        self._overrides: set[str] = set()
+        self._path_dirs: list[str] = []
 
     def place_beside(self, name: str, source: Path | None = None) -> Path:
-        """Puts a program (the recorder by default) beside the installer as `name`."""
+        """Puts a program (the recorder by default) beside the installer as
+        `name`, as a web page can drop one into the Downloads folder."""
         target = self.dir / name
         shutil.copy2(source or self.session.recorder, target)
         return target
+
+    def stand_in(self, name: str) -> str:
+        """Puts the recorder where Windows' own `name` is found, and gives its
+        Windows path: taskkill.exe
+        in the prefix's system directory (Wine then runs it instead of its
+        built-in one only with a native override), powershell.exe in a folder
+        that leads PATH. Undone by `close`."""
+        if name == "taskkill.exe":
+            target = self.session.system32 / name
+            saved = self.root / "system-taskkill.exe"
+            if not saved.exists():
+                shutil.copy2(target, saved)
+                self._restore.append((saved, target))
+            self._overrides.add("taskkill.exe=n")
+            shown = "C:\\windows\\system32\\" + name
+        elif name == "powershell.exe":
+            folder = self.root / "powershell"
+            folder.mkdir(exist_ok=True)
+            target = folder / name
+            self._path_dirs.append(winpath(folder))
+            shown = winpath(target)
+        else:
+            raise ValueError(f"no system place for {name}")
+        shutil.copy2(self.session.recorder, target)
+        return shown
+
+    def close(self) -> None:
+        for saved, target in self._restore:
+            shutil.copy2(saved, target)
+        self._restore.clear()
 
     def start(self, *args: str, variables: dict[str, str] | None = None,
               unset: tuple[str, ...] = (), stdout: Path | None = None,
@@ -289,6 +331,8 @@ class Stage:
         # The installed stand-in records how it was started, then ends at once.
         env_vars.update(KORVANE_STANDIN_RECORD=winpath(self.app_record), KORVANE_STANDIN_EXIT="1",
                         KORVANE_RECORD_DIR=winpath(self.records))
+        if self._path_dirs:
+            env_vars["PATH"] = ";".join(self._path_dirs + ["C:\\windows\\system32", "C:\\windows"])
         env_vars.update(variables or {})
         cmd = ["wine", str(self.session.launcher)]
         for k, v in env_vars.items():
@@ -306,6 +350,8 @@ class Stage:
             cmd += ["--raw-cmdline", raw_cmdline]
         cmd += ["--", winpath(installer or self.installer), *args]
         env = self.session.env
+        if self._overrides:
+            env["WINEDLLOVERRIDES"] = ";".join([env["WINEDLLOVERRIDES"], *sorted(self._overrides)])
         if trace_boxes:
             env["WINEDEBUG"] = "trace+msgbox"
         trace = self.root / f"trace-{time.monotonic_ns()}.txt"

@@ -8,22 +8,23 @@ from expected import REGISTRATION_ARGS, record_text, shortcut_script, stop_comma
 from harness import winpath
 
 
-def test_programs_beside_the_installer_are_started_in_place_of_the_systems(stage):
-    stage.place_beside("taskkill.exe")
-    stage.place_beside("powershell.exe")
+def test_programs_planted_beside_the_installer_are_never_started(stage):
+    planted = [stage.place_beside("taskkill.exe"), stage.place_beside("powershell.exe")]
+    system = [stage.stand_in("taskkill.exe"), stage.stand_in("powershell.exe")]
     stage.run_silent()
     kills = stage.records_of("taskkill")
     assert [record_text(r["command_line"]) for r in kills] == stop_commands()
     for r, name in zip(kills, ["Korvane.exe", "KorvaneCore.exe"]):
         assert [record_text(a) for a in r["argv"]][1:] == ["/F", "/IM", name]
         assert [record_text(a) for a in r["argv_shell"]][1:] == ["/F", "/IM", name]
-        assert record_text(r["module_path"]).lower() == winpath(stage.dir / "taskkill.exe").lower()
     [ps] = stage.records_of("powershell")
-    assert record_text(ps["module_path"]).lower() == winpath(stage.dir / "powershell.exe").lower()
+    started = {record_text(r["module_path"]).lower() for r in kills + [ps]}
+    assert started == {p.lower() for p in system}
+    assert not started & {winpath(p).lower() for p in planted}
 
 
 def test_registration_script_arrives_as_one_unchanged_argument(stage):
-    stage.place_beside("powershell.exe")
+    stage.stand_in("powershell.exe")
     local = stage.root / "Z\u00fcrich \u00e9t\u00e9 \u6e2c\u8a66 \U0001f3b5" / "Local $x `y"
     local.mkdir(parents=True)
     stage.run_silent(variables={"LOCALAPPDATA": winpath(local)})
@@ -38,8 +39,8 @@ def test_registration_script_arrives_as_one_unchanged_argument(stage):
 
 
 def test_each_child_is_waited_for_before_the_next_step(stage):
-    stage.place_beside("taskkill.exe")
-    stage.place_beside("powershell.exe")
+    stage.stand_in("taskkill.exe")
+    stage.stand_in("powershell.exe")
     stage.run_silent(variables={"KORVANE_RECORD_SLEEP_MS": "700"})
     done = sorted(stage.records.glob("*.done"), key=lambda p: p.stat().st_mtime_ns)
     started = sorted(stage.records.glob("*.json"), key=lambda p: p.stat().st_mtime_ns)
@@ -57,8 +58,8 @@ def test_each_child_is_waited_for_before_the_next_step(stage):
 
 
 def test_redirected_output_reaches_the_children(stage):
-    stage.place_beside("taskkill.exe")
-    stage.place_beside("powershell.exe")
+    stage.stand_in("taskkill.exe")
+    stage.stand_in("powershell.exe")
     out = stage.root / "installer-output.txt"
     stage.run_silent(stdout=out)
     text = out.read_text(encoding="utf-8", errors="replace")
@@ -70,7 +71,7 @@ def test_redirected_output_reaches_the_children(stage):
 
 
 def test_started_from_the_desktop_children_get_no_handles_of_ours(stage):
-    stage.place_beside("taskkill.exe")
+    stage.stand_in("taskkill.exe")
     stage.run_silent()
     for r in stage.records_of("taskkill"):
         for stream in ("stdin", "stdout", "stderr"):
@@ -80,8 +81,8 @@ def test_started_from_the_desktop_children_get_no_handles_of_ours(stage):
 
 
 def test_children_inherit_the_environment_unchanged(stage):
-    stage.place_beside("taskkill.exe")
-    stage.place_beside("powershell.exe")
+    stage.stand_in("taskkill.exe")
+    stage.stand_in("powershell.exe")
     value = "x=\u00e9\U0001f3b5 \"q\" %PATH% ;;"
     stage.run_silent(variables={"KORVANE_RECORD_VAR": "KORVANE_PROBE", "KORVANE_PROBE": value,
                                 "KORVANE_STANDIN_PROBE": value})

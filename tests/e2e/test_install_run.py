@@ -2,8 +2,12 @@
 
 from __future__ import annotations
 
+import subprocess
+import time
+
 import pytest
 
+from expected import record_text, shortcut_script, uninstall_script_file
 from harness import winpath
 
 SETUP = "Korvane Setup"
@@ -169,7 +173,7 @@ def test_program_name_equal_to_a_switch_counts(stage):
 
 def test_application_that_cannot_be_written_ends_in_the_failure_box(stage):
     # A folder where Korvane.exe belongs cannot be opened for writing.
-    stage.place_beside("powershell.exe")
+    stage.stand_in("powershell.exe")
     (stage.profile.install_dir / "Korvane.exe").mkdir(parents=True)
     run = stage.start("/s")
     box = run.next_box()
@@ -185,10 +189,70 @@ def test_application_that_cannot_be_written_ends_in_the_failure_box(stage):
     assert not stage.app_record.exists()
 
 
-def test_empty_localappdata_installs_below_the_current_directory(stage):
+def test_loader_held_by_a_running_program_ends_in_the_failure_box(stage, wine):
+    stage.stand_in("powershell.exe")
+    stage.run_silent()
+    install_dir = stage.profile.install_dir
+    loader = install_dir / "WebView2Loader.dll"
+    old_loader = loader.read_bytes()
+    # Another program of the folder (not stopped by taskkill) has the loader mapped.
+    holder = install_dir / "Holder.exe"
+    holder.write_bytes((install_dir / "Korvane.exe").read_bytes())
+    held = subprocess.Popen(["wine", str(wine.launcher), "--set", "KORVANE_STANDIN_EXIT=0",
+                             "--no-std-handles", "--", winpath(holder)],
+                            env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 60
+        while not wine.windows_named("Korvane (stand-in build)") and time.monotonic() < deadline:
+            time.sleep(0.2)
+        assert wine.windows_named("Korvane (stand-in build)"), "the holder runs"
+        (install_dir / "Uninstall-Korvane.ps1").unlink()
+        starts = len(stage.app_records_now())
+
+        run = stage.start()
+        run.press(run.next_box(), "Return")
+        box = run.next_box()
+        assert box.caption == ERROR
+        first, _, second = box.text.partition("\n")
+        assert first == "Installation failed:"
+        assert second.endswith(" (os error 32)"), box.text
+        wine.screenshot("failure-box-held-loader")
+        run.press(box, "Return")
+        assert run.wait() == 0
+        assert len(run.boxes()) == 2, "no success box"
+        # Nothing after the fatal step: no script, no registration, no start.
+        assert loader.read_bytes() == old_loader
+        assert not (install_dir / "Uninstall-Korvane.ps1").exists()
+        assert len(stage.records_of("powershell")) == 1
+        assert len(stage.app_records_now()) == starts
+    finally:
+        wine.kill_all()
+        held.wait(timeout=60)
+
+
+def test_empty_localappdata_installs_below_the_current_directory_by_its_absolute_path(stage):
+    stage.stand_in("powershell.exe")
     cwd = stage.root / "current"
     cwd.mkdir()
     run = stage.start("/s", variables={"LOCALAPPDATA": ""}, cwd=cwd)
     assert run.wait() == 0
-    assert (cwd / "Programs" / "Korvane" / "Korvane.exe").is_file()
+    install_dir = cwd / "Programs" / "Korvane"
+    assert (install_dir / "Korvane.exe").is_file()
     assert run.boxes() == []
+    # The shortcuts, the uninstall entry and the uninstall script name the folder
+    # whatever the current directory is when they are used.
+    [ps] = stage.records_of("powershell")
+    assert record_text(ps["argv"][-1]) == shortcut_script(winpath(install_dir))
+    assert (install_dir / "Uninstall-Korvane.ps1").read_bytes() == uninstall_script_file(winpath(install_dir))
+    [app] = stage.app_starts()
+    assert app["cwd"].rstrip("\\").lower() == winpath(install_dir).lower()
+
+
+def test_confirmation_shows_the_absolute_folder_for_a_relative_localappdata(stage):
+    cwd = stage.root / "current"
+    (cwd / "rel").mkdir(parents=True)
+    run = stage.start(variables={"LOCALAPPDATA": "rel"}, cwd=cwd)
+    box = run.next_box()
+    assert box.text == confirm_text(winpath(cwd / "rel" / "Programs" / "Korvane"))
+    run.press(box, "Escape")
+    assert run.wait() == 0

@@ -6,7 +6,11 @@ import hashlib
 
 import pytest
 
-from expected import REGISTRATION_ARGS, record_text, shortcut_script, stop_commands, uninstall_script
+import shutil
+import subprocess
+
+from expected import (GOLDEN, GOLDEN_INSTALL_DIR, REGISTRATION_ARGS, ps_escape, record_text, shortcut_script,
+                      stop_commands, uninstall_script_file)
 from harness import winpath
 
 SUCCESS_TEXT = "Korvane v0.2.0 was installed successfully and is now launching!"
@@ -22,7 +26,7 @@ FOLDERS = {
 
 @pytest.mark.parametrize("folder", FOLDERS.values(), ids=FOLDERS.keys())
 def test_scripts_for_folder_names_that_need_escaping(stage, folder):
-    stage.place_beside("powershell.exe")
+    stage.stand_in("powershell.exe")
     local = stage.root / folder
     local.mkdir()
     stage.run_silent(variables={"LOCALAPPDATA": winpath(local)})
@@ -36,9 +40,33 @@ def test_scripts_for_folder_names_that_need_escaping(stage, folder):
     assert args[6].encode("utf-8") == shortcut_script(install_dir).encode("utf-8")
 
     on_disk = (local / "Programs" / "Korvane" / "Uninstall-Korvane.ps1").read_bytes()
-    assert on_disk == uninstall_script(install_dir).encode("utf-8")
-    assert not on_disk.startswith(b"\xef\xbb\xbf")
-    assert b"\r" not in on_disk
+    assert on_disk == uninstall_script_file(install_dir)
+
+
+def test_scripts_for_the_golden_folder_byte_for_byte(stage, wine):
+    # The folder lives on the prefix's C: drive, so that its Windows path is
+    # exactly the one the golden files were written for.
+    assert GOLDEN_INSTALL_DIR.startswith("C:\\") and GOLDEN_INSTALL_DIR.endswith("\\Programs\\Korvane")
+    local_name = GOLDEN_INSTALL_DIR[3:-len("\\Programs\\Korvane")]
+    local = wine.drive_c / local_name
+    stage.stand_in("powershell.exe")
+    local.mkdir()
+    try:
+        stage.run_silent(variables={"LOCALAPPDATA": "C:\\" + local_name})
+        [ps] = stage.records_of("powershell")
+        args = [record_text(a) for a in ps["argv"]][1:]
+        assert args[:6] == REGISTRATION_ARGS
+        assert args[6].encode() == (GOLDEN / "registration.ps1").read_bytes()
+
+        on_disk = (local / "Programs" / "Korvane" / "Uninstall-Korvane.ps1").read_bytes()
+        assert on_disk == (GOLDEN / "Uninstall-Korvane.ps1").read_bytes()
+        assert on_disk.startswith(b"\xef\xbb\xbf")
+        # The folder's text stands in the variable's literal alone: cmd never parses it.
+        lines = on_disk.decode("utf-8-sig").split("\n")
+        holding = [line for line in lines if local_name.split(" ")[0] in line]
+        assert holding == ["$env:KORVANE_UNINSTALL_DIR = '" + ps_escape(GOLDEN_INSTALL_DIR) + "'"]
+    finally:
+        shutil.rmtree(local, ignore_errors=True)
 
 
 def test_installing_again_over_a_longer_script_leaves_no_tail(stage):
@@ -46,7 +74,7 @@ def test_installing_again_over_a_longer_script_leaves_no_tail(stage):
     stage.profile.install_dir.mkdir(parents=True)
     script.write_bytes(b"# an older, much longer uninstall script\r\n" * 200)
     stage.run_silent()
-    assert script.read_bytes() == uninstall_script(winpath(stage.profile.install_dir)).encode()
+    assert script.read_bytes() == uninstall_script_file(winpath(stage.profile.install_dir))
 
 
 def test_without_powershell_the_run_still_ends_in_the_success_box(stage):
@@ -95,7 +123,7 @@ def _interactive_install(stage, wine, shots: bool) -> dict:
     dll = stage.profile.install_dir / "WebView2Loader.dll"
     script = stage.profile.install_dir / "Uninstall-Korvane.ps1"
     assert exe.read_bytes()[:2] == b"MZ" and dll.read_bytes()[:2] == b"MZ"
-    assert script.read_bytes() == uninstall_script(install_dir).encode()
+    assert script.read_bytes() == uninstall_script_file(install_dir)
     run.press(success, "Return")
     assert run.wait() == 0
     starts = stage.app_starts(len(stage.records_of("powershell")))
@@ -108,11 +136,35 @@ def _interactive_install(stage, wine, shots: bool) -> dict:
 
 
 def test_whole_interactive_installation_twice_gives_the_same_result(stage, wine):
-    stage.place_beside("taskkill.exe")
-    stage.place_beside("powershell.exe")
+    stage.stand_in("taskkill.exe")
+    stage.stand_in("powershell.exe")
     first = _interactive_install(stage, wine, shots=True)
     assert first["files"] == ["Korvane.exe", "Uninstall-Korvane.ps1", "WebView2Loader.dll"]
     second = _interactive_install(stage, wine, shots=False)
     assert second == first
     assert len(stage.records_of("taskkill")) == 4
     assert len(stage.records_of("powershell")) == 2
+
+
+def test_uninstalls_cmd_line_removes_the_folder_and_nothing_else(stage, wine):
+    # The script's last two lines as PowerShell runs them: the variable set
+    # from the literal, then cmd started with the argument list. (Windows' cmd
+    # expands %NAME% once and never re-reads a value; Wine's cmd does re-read
+    # it, so a folder holding %...% is left to the unit tests.)
+    lines = (GOLDEN / "Uninstall-Korvane.ps1").read_bytes().decode("utf-8-sig").split("\n")
+    prefix, suffix = "Start-Process cmd -ArgumentList '", "' -WindowStyle Hidden"
+    assert lines[6].startswith(prefix) and lines[6].endswith(suffix)
+    arguments = lines[6][len(prefix):-len(suffix)]
+
+    target = stage.root / "K & ^x 'q' \u00e9 \u6e2c" / "Programs" / "Korvane"
+    sibling = stage.root / "K" / "Programs" / "Korvane"  # what an unquoted & would name
+    for d in (target, sibling):
+        d.mkdir(parents=True)
+        (d / "Korvane.exe").write_bytes(b"MZ")
+    subprocess.run(["wine", str(wine.launcher), "--set", "KORVANE_UNINSTALL_DIR=" + winpath(target),
+                    "--no-std-handles", "--raw-cmdline", "cmd " + arguments, "--",
+                    "C:\\windows\\system32\\cmd.exe"],
+                   env=wine.env, capture_output=True, timeout=120, check=False)
+    assert not target.exists()
+    assert target.parent.is_dir()
+    assert (sibling / "Korvane.exe").is_file()
