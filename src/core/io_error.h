@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string_view>
 
 namespace korvane {
@@ -59,5 +60,13 @@ using IoResult = std::expected<T, IoError>;
 // Messages shared by more than one subsystem.
 inline constexpr std::string_view kNulInWinApiString = "strings passed to WinAPI cannot contain NULs";
 inline constexpr std::string_view kNulInData = "nul byte found in provided data";
+
+// The one refusal of a NUL unit in a text bound for Windows: InvalidInput
+// with `message` (kNulInWinApiString or kNulInData) when `text` holds one.
+[[nodiscard]] constexpr std::optional<IoError> nul_error(std::u16string_view text,
+                                                         std::string_view message) noexcept {
+  if (text.find(u'\0') == std::u16string_view::npos) return std::nullopt;
+  return IoError::with_message(ErrorKind::InvalidInput, message);
+}
 
 }  // namespace korvane

@@ -13,15 +13,19 @@ Outcome classify(const IoResult<void>& r) {
   if (r) return Outcome::Created;
   if (!r.error().is_os()) return Outcome::Other;
   switch (r.error().os_code()) {
-    case 2: case 3: case 15: case 53: case 67: return Outcome::NotFound;
-    case 80: case 183: return Outcome::AlreadyExists;
+    case kErrorFileNotFound: case kErrorPathNotFound: case kErrorInvalidDrive:
+    case kErrorBadNetpath: case kErrorBadNetName:
+      return Outcome::NotFound;
+    case kErrorFileExists: case kErrorAlreadyExists:
+      return Outcome::AlreadyExists;
     default: return Outcome::Other;
   }
 }
 
 }  // namespace
 
-IoResult<void> create_dir_all(PathView path, DirectoryOps& ops) {
+IoResult<void> create_dir_all(PathView path, const CreateDirectoryFn& create_directory,
+                              const IsDirectoryFn& is_directory) {
   if (path.empty() || !parent(path)) return {};
 
   std::vector<PathView> missing;  // innermost first
@@ -30,7 +34,7 @@ IoResult<void> create_dir_all(PathView path, DirectoryOps& ops) {
     if (dir.empty()) break;
     const auto up = parent(dir);
     if (!up) break;
-    auto attempt = ops.create_directory(dir);
+    auto attempt = create_directory(dir);
     const Outcome outcome = classify(attempt);
     if (outcome == Outcome::Created) break;
     if (outcome == Outcome::NotFound) {
@@ -38,14 +42,14 @@ IoResult<void> create_dir_all(PathView path, DirectoryOps& ops) {
       dir = *up;
       continue;
     }
-    if (outcome == Outcome::AlreadyExists && ops.is_directory(dir)) break;
+    if (outcome == Outcome::AlreadyExists && is_directory(dir)) break;
     return attempt;
   }
 
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    auto attempt = ops.create_directory(*it);
+    auto attempt = create_directory(*it);
     if (attempt) continue;
-    if (classify(attempt) == Outcome::AlreadyExists && ops.is_directory(*it)) continue;
+    if (classify(attempt) == Outcome::AlreadyExists && is_directory(*it)) continue;
     return attempt;
   }
   return {};

@@ -6,10 +6,10 @@
 namespace korvane {
 
 std::optional<Path> var_os(std::u16string_view name) {
-  auto wname = win::to_win_string(name);
-  if (!wname) return std::nullopt;
+  if (nul_error(name, kNulInWinApiString)) return std::nullopt;
+  const std::u16string terminated(name);
   auto value = win::fill_wide_buf([&](wchar_t* buffer, DWORD size) {
-    return ::GetEnvironmentVariableW(win::wide(*wname), buffer, size);
+    return ::GetEnvironmentVariableW(win::wide(terminated), buffer, size);
   });
   if (!value) return std::nullopt;  // ERROR_ENVVAR_NOT_FOUND among others
   return std::move(*value);

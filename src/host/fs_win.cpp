@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "core/fill_buf.h"
 #include "host/create_dir.h"
 #include "host/os.h"
 #include "host/paths.h"
@@ -22,42 +23,6 @@ constexpr NTSTATUS kStatusPending = 0x00000103;
 // A wait broken off by an alert or an APC: the call is made again.
 constexpr NTSTATUS kStatusAlerted = 0x00000101;
 constexpr NTSTATUS kStatusUserApc = 0x000000C0;
-
-class SystemDirectories final : public DirectoryOps {
- public:
-  IoResult<void> create_directory(PathView path) override {
-    auto target = get_long_path(path, true);
-    if (!target) return std::unexpected(target.error());
-    if (!::CreateDirectoryW(win::wide(*target), nullptr)) {
-      return std::unexpected(IoError::os(::GetLastError()));
-    }
-    return {};
-  }
-
-  bool is_directory(PathView path) override {
-    auto target = get_long_path(path, true);
-    if (!target) return false;
-    // Opening the entry follows links, so a link to a directory reports the
-    // directory's own attributes.
-    win::UniqueFile file(::CreateFileW(win::wide(*target), 0,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file) return false;
-    FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
-      return false;
-    }
-    if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
-    if ((basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      FILE_ATTRIBUTE_TAG_INFO tag{};
-      if (::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
-          IsReparseTagNameSurrogate(tag.ReparseTag)) {
-        return false;
-      }
-    }
-    return true;
-  }
-};
 
 // Cuts an existing file to zero length; the error of the second way when
 // both fail.
@@ -94,25 +59,48 @@ IoResult<std::uint32_t> write_some(HANDLE file, const std::uint8_t* data, std::u
 
 }  // namespace
 
-IoResult<Path> SystemFullPath::full_path(PathView path) {
+IoResult<Path> full_path(PathView path) {
   const std::u16string terminated(path);
   return win::fill_wide_buf([&](wchar_t* buffer, DWORD size) {
     return ::GetFullPathNameW(win::wide(terminated), size, buffer, nullptr);
   });
 }
 
-IoResult<Path> get_long_path(PathView path, bool prefer_verbatim) {
-  SystemFullPath source;
-  return get_long_path(path, prefer_verbatim, source);
+IoResult<void> create_directory(PathView path) {
+  auto target = get_long_path(path, true, full_path);
+  if (!target) return std::unexpected(target.error());
+  if (!::CreateDirectoryW(win::wide(*target), nullptr)) {
+    return std::unexpected(IoError::os(::GetLastError()));
+  }
+  return {};
 }
 
-IoResult<void> create_dir_all(PathView path) {
-  SystemDirectories ops;
-  return create_dir_all(path, ops);
+bool is_directory(PathView path) {
+  auto target = get_long_path(path, true, full_path);
+  if (!target) return false;
+  // Opening the entry follows links, so a link to a directory reports the
+  // directory's own attributes.
+  win::UniqueFile file(::CreateFileW(win::wide(*target), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return false;
+  FILE_BASIC_INFO basic{};
+  if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
+        IsReparseTagNameSurrogate(tag.ReparseTag)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) {
-  auto target = get_long_path(path, true);
+  auto target = get_long_path(path, true, full_path);
   if (!target) return std::unexpected(target.error());
   win::UniqueFile file(::CreateFileW(win::wide(*target), GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -137,3 +125,13 @@ IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) {
 }
 
 }  // namespace korvane
+
+// The error codes the directory walk names, as the SDK names them.
+static_assert(korvane::kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(korvane::kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(korvane::kErrorInvalidDrive == ERROR_INVALID_DRIVE);
+static_assert(korvane::kErrorBadNetpath == ERROR_BAD_NETPATH);
+static_assert(korvane::kErrorBadNetName == ERROR_BAD_NET_NAME);
+static_assert(korvane::kErrorFileExists == ERROR_FILE_EXISTS);
+static_assert(korvane::kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(korvane::kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);

@@ -1,21 +1,17 @@
 #pragma once
-// The operating-system services of the install sequence, backed by Win32
-// (Windows build only).
+// The operating-system services of the install sequence: one wrapper for each
+// Win32 call they rest on (Windows build only).
 
 #include <cstdint>
 #include <optional>
 #include <span>
 
+#include "core/duration.h"
 #include "core/io_error.h"
 #include "core/path.h"
 #include "host/paths.h"
 
 namespace korvane {
-
-struct Duration {
-  std::uint64_t seconds;
-  std::uint32_t nanoseconds;  // 0 to 999,999,999
-};
 
 // The value of environment variable `name`; nullopt when unset or unreadable
 // (a name holding a NUL counts as unset). Present-but-empty is an empty path.
@@ -29,17 +25,16 @@ struct Duration {
 // fits); nullopt when the query fails.
 [[nodiscard]] std::optional<Path> current_exe();
 
-// FullPathSource backed by GetFullPathNameW.
-class SystemFullPath final : public FullPathSource {
- public:
-  [[nodiscard]] IoResult<Path> full_path(PathView path) override;
-};
+// GetFullPathNameW: `path` (without NULs) made absolute; a FullPathFn.
+[[nodiscard]] IoResult<Path> full_path(PathView path);
 
-// get_long_path with GetFullPathNameW as the source.
-[[nodiscard]] IoResult<Path> get_long_path(PathView path, bool prefer_verbatim);
+// One CreateDirectoryW of get_long_path(path, verbatim), without security
+// attributes: the OS error when it fails.
+[[nodiscard]] IoResult<void> create_directory(PathView path);
 
-// `path` and every missing parent.
-[[nodiscard]] IoResult<void> create_dir_all(PathView path);
+// True when `path`, links followed, is a directory and not a symbolic link
+// (a reparse point whose tag is a name surrogate).
+[[nodiscard]] bool is_directory(PathView path);
 
 // Creates `path` or replaces its whole content with `bytes`. A failure part
 // way leaves what was written.

@@ -3,9 +3,7 @@
 namespace korvane {
 namespace {
 
-bool is_drive_letter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
-
-bool starts_with(PathView path, PathView prefix) { return path.substr(0, prefix.size()) == prefix; }
+constexpr PathView kDevicePrefix = u"\\\\.\\";
 
 bool is_bare_drive(PathView path) { return path.size() == 2 && has_drive_prefix(path); }
 
@@ -18,10 +16,10 @@ std::size_t root_length(PathView path) {
     return from;
   };
   std::size_t n = 0;
-  if (starts_with(path, u"\\\\?\\UNC\\")) {
-    n = skip_component(skip_component(8) + 1);  // server, then share
-  } else if (starts_with(path, u"\\\\?\\") || starts_with(path, u"\\??\\") ||
-             starts_with(path, u"\\\\.\\")) {
+  if (path.starts_with(kVerbatimUncPrefix)) {
+    n = skip_component(skip_component(kVerbatimUncPrefix.size()) + 1);  // server, then share
+  } else if (path.starts_with(kVerbatimPrefix) || path.starts_with(kNtPrefix) ||
+             path.starts_with(kDevicePrefix)) {
     n = skip_component(4);  // the drive or device name
   } else if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
     n = skip_component(skip_component(2) + 1);
@@ -69,11 +67,15 @@ std::optional<PathView> parent(PathView path) {
   return path.substr(0, end);
 }
 
-IoResult<Path> get_long_path(PathView path, bool prefer_verbatim, FullPathSource& source) {
-  if (path.find(u'\0') != PathView::npos) {
-    return std::unexpected(IoError::with_message(ErrorKind::InvalidInput, kNulInWinApiString));
-  }
-  if (path.empty() || starts_with(path, u"\\\\?\\") || starts_with(path, u"\\??\\")) {
+Path shorten_if_same(PathView original, Path shorter, const FullPathFn& full_path) {
+  auto full = full_path(shorter);
+  if (full && *full == shorter) return shorter;
+  return Path(original);
+}
+
+IoResult<Path> get_long_path(PathView path, bool prefer_verbatim, const FullPathFn& full_path) {
+  if (auto nul = nul_error(path, kNulInWinApiString)) return std::unexpected(*nul);
+  if (path.empty() || path.starts_with(kVerbatimPrefix) || path.starts_with(kNtPrefix)) {
     return Path(path);
   }
   const std::size_t n = path.size() + 1;  // with the terminating NUL
@@ -83,15 +85,15 @@ IoResult<Path> get_long_path(PathView path, bool prefer_verbatim, FullPathSource
     const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
     if (drive_absolute || two_separators) return Path(path);
   }
-  auto absolute = source.full_path(path);
+  auto absolute = full_path(path);
   if (!absolute) return std::unexpected(absolute.error());
   Path full = std::move(*absolute);
   if (!prefer_verbatim && full.size() < 247) return full;
 
-  if (full.size() >= 3 && has_drive_prefix(full) && full[2] == u'\\') return u"\\\\?\\" + full;
-  if (starts_with(full, u"\\\\.\\")) return u"\\\\?\\" + full.substr(4);
-  if (starts_with(full, u"\\\\?\\") || starts_with(full, u"\\??\\")) return full;
-  if (starts_with(full, u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() >= 3 && has_drive_prefix(full) && full[2] == u'\\') return Path(kVerbatimPrefix) + full;
+  if (full.starts_with(kDevicePrefix)) return Path(kVerbatimPrefix) + full.substr(kDevicePrefix.size());
+  if (full.starts_with(kVerbatimPrefix) || full.starts_with(kNtPrefix)) return full;
+  if (full.starts_with(u"\\\\")) return Path(kVerbatimUncPrefix) + full.substr(2);
   return full;
 }
 

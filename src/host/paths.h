@@ -1,8 +1,9 @@
 #pragma once
-// Path joining, parents, and the form of a path handed to the Windows file
-// functions. Pure: the one system query (GetFullPathNameW) comes in through
-// FullPathSource.
+// Path joining, parents, and the forms of a path handed to Windows: every
+// rule about drive letters and the \\?\ prefixes lives here. Pure: the one
+// system query (GetFullPathNameW) comes in as a callable.
 
+#include <functional>
 #include <optional>
 
 #include "core/io_error.h"
@@ -26,6 +27,16 @@ void push(Path& base, PathView component);
 // relative name. Trailing separators are not a component.
 [[nodiscard]] std::optional<PathView> parent(PathView path);
 
+// The verbatim prefixes: \\?\ (and its UNC form \\?\UNC\), and the NT form \??\.
+inline constexpr PathView kVerbatimPrefix = u"\\\\?\\";
+inline constexpr PathView kVerbatimUncPrefix = u"\\\\?\\UNC\\";
+inline constexpr PathView kNtPrefix = u"\\??\\";
+
+// An ASCII letter, as drive names are.
+[[nodiscard]] constexpr bool is_drive_letter(char16_t c) noexcept {
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
 // True when the path has a drive letter and ':' at its start.
 [[nodiscard]] bool has_drive_prefix(PathView path);
 
@@ -34,22 +45,22 @@ void push(Path& base, PathView component);
 // and drive. False for relative (x), rooted (\x) and drive-relative (C:x) ones.
 [[nodiscard]] bool is_absolute(PathView path);
 
-// The system's absolute form of a path, as GetFullPathNameW gives it.
-class FullPathSource {
- public:
-  virtual ~FullPathSource() = default;
-  // `path` holds no NUL. The result has no terminating NUL.
-  [[nodiscard]] virtual IoResult<Path> full_path(PathView path) = 0;
-};
+// The system's absolute form of a path (GetFullPathNameW): given a path
+// without NULs, the absolute path without a terminating NUL, or the error.
+using FullPathFn = std::function<IoResult<Path>(PathView)>;
+
+// `shorter` when `full_path` gives it back as the very same text (the system
+// reads both forms alike), else `original`; a failed query keeps `original`.
+[[nodiscard]] Path shorten_if_same(PathView original, Path shorter, const FullPathFn& full_path);
 
 // The form of `path` given to the Windows file functions (its terminating NUL
 // is the string's own). Verbatim paths (\\?\, \??\) and the empty path stay
 // unchanged; short drive-absolute and UNC paths stay unchanged; everything
-// else is made absolute through `source` and, when `prefer_verbatim` is on or
-// the absolute form is 247 units or longer, given the \\?\ (or \\?\UNC\)
+// else is made absolute through `full_path` and, when `prefer_verbatim` is on
+// or the absolute form is 247 units or longer, given the \\?\ (or \\?\UNC\)
 // prefix. Fails with "strings passed to WinAPI cannot contain NULs" for a path
-// holding a NUL, or with the error of `source`.
+// holding a NUL, or with the error of `full_path`.
 [[nodiscard]] IoResult<Path> get_long_path(PathView path, bool prefer_verbatim,
-                                           FullPathSource& source);
+                                           const FullPathFn& full_path);
 
 }  // namespace korvane

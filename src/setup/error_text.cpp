@@ -5,16 +5,17 @@
 
 namespace korvane {
 
-std::string system_message(std::int32_t code, MessageSource& source) {
+std::string system_message(std::int32_t code, bool ntdll_loaded,
+                           const FormatMessageFn& format_message) {
   std::uint32_t flags = kFormatFromSystemIgnoreInserts;
   auto lookup = static_cast<std::uint32_t>(code);
   bool from_ntdll = false;
-  if ((lookup & 0x10000000u) != 0 && source.has_ntdll()) {
+  if ((lookup & 0x10000000u) != 0 && ntdll_loaded) {
     flags |= kFormatFromHmodule;
     lookup &= ~0x10000000u;
     from_ntdll = true;
   }
-  const MessageSource::Answer answer = source.format_message(flags, from_ntdll, lookup);
+  const MessageAnswer answer = format_message(flags, from_ntdll, lookup);
   const std::string shown_code = std::to_string(static_cast<std::int32_t>(lookup));
   if (answer.result == 0) {
     return fill_template("OS Error {0} (FormatMessageW() returned error {1})",
@@ -32,10 +33,12 @@ std::string system_message(std::int32_t code, MessageSource& source) {
   return std::move(*text);
 }
 
-std::string os_error_text(const IoError& error, MessageSource& source) {
+std::string os_error_text(const IoError& error, bool ntdll_loaded,
+                          const FormatMessageFn& format_message) {
   if (error.is_os()) {
     return fill_template("{0} (os error {1})",
-                         {system_message(error.os_code(), source), std::to_string(error.os_code())});
+                         {system_message(error.os_code(), ntdll_loaded, format_message),
+                          std::to_string(error.os_code())});
   }
   if (!error.message().empty()) return std::string(error.message());
   return std::string(kind_description(error.kind()));

@@ -5,10 +5,9 @@
 
 namespace korvane {
 
-bool SystemMessages::has_ntdll() { return ::GetModuleHandleW(L"NTDLL.DLL") != nullptr; }
+bool ntdll_loaded() { return ::GetModuleHandleW(L"NTDLL.DLL") != nullptr; }
 
-MessageSource::Answer SystemMessages::format_message(std::uint32_t flags, bool from_ntdll,
-                                                     std::uint32_t code) {
+MessageAnswer format_message(std::uint32_t flags, bool from_ntdll, std::uint32_t code) {
   constexpr DWORD kUnits = 2048;
   std::u16string buffer(kUnits, u'\0');
   const HMODULE source = from_ntdll ? ::GetModuleHandleW(L"NTDLL.DLL") : nullptr;
@@ -16,12 +15,11 @@ MessageSource::Answer SystemMessages::format_message(std::uint32_t flags, bool f
                                         nullptr);
   const DWORD last_error = ::GetLastError();
   buffer.resize(result <= kUnits ? result : kUnits);
-  return Answer{result, last_error, std::move(buffer)};
+  return MessageAnswer{result, last_error, std::move(buffer)};
 }
 
-std::string os_error_text(const IoError& error) {
-  SystemMessages messages;
-  return os_error_text(error, messages);
-}
+static_assert(kFormatFromSystemIgnoreInserts ==
+              (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS));
+static_assert(kFormatFromHmodule == FORMAT_MESSAGE_FROM_HMODULE);
 
 }  // namespace korvane

@@ -1,14 +1,16 @@
 #include <windows.h>
 
+#include "host/create_dir.h"
 #include "host/os.h"
 #include "payload/payloads.h"
 #include "setup/win_services.h"
 #include "shell/process.h"
-#include "win/wide.h"
 
 namespace korvane {
 namespace {
 
+// Each effect of the run on the real system: a pure algorithm given the
+// Win32 wrappers it rests on, or the wrapper itself.
 class WindowsHost final : public SetupHost {
  public:
   std::u16string command_line() override {
@@ -16,12 +18,10 @@ class WindowsHost final : public SetupHost {
     if (line == nullptr) return {};
     return std::u16string(reinterpret_cast<const char16_t*>(line));
   }
-
   std::optional<Path> module_path() override { return current_exe(); }
-
   std::optional<Path> var_os(std::u16string_view name) override { return korvane::var_os(name); }
   IoResult<Path> temp_dir() override { return korvane::temp_dir(); }
-  IoResult<Path> full_path(PathView path) override { return SystemFullPath().full_path(path); }
+  IoResult<Path> full_path(PathView path) override { return korvane::full_path(path); }
   std::int32_t msg_box(std::string_view caption, std::string_view text, std::uint32_t style) override {
     return korvane::msg_box(caption, text, style);
   }
@@ -29,7 +29,9 @@ class WindowsHost final : public SetupHost {
     korvane::run_hidden(program, args);
   }
   void sleep(Duration d) override { korvane::sleep(d); }
-  IoResult<void> create_dir_all(PathView path) override { return korvane::create_dir_all(path); }
+  IoResult<void> create_dir_all(PathView path) override {
+    return korvane::create_dir_all(path, create_directory, is_directory);
+  }
   std::span<const std::uint8_t> app_payload() override { return APP_EXE_GZ.bytes(); }
   std::span<const std::uint8_t> loader_payload() override { return WEBVIEW_LOADER_GZ.bytes(); }
   IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) override {
@@ -38,7 +40,9 @@ class WindowsHost final : public SetupHost {
   void launch_app(PathView exe_path, PathView install_dir) override {
     korvane::launch_app(exe_path, install_dir);
   }
-  std::string os_error_text(const IoError& error) override { return korvane::os_error_text(error); }
+  std::string os_error_text(const IoError& error) override {
+    return korvane::os_error_text(error, ntdll_loaded(), format_message);
+  }
 };
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/duration.h"
 #include "core/io_error.h"
 #include "core/path.h"
-#include "host/os.h"
 
 namespace korvane {
 

@@ -5,8 +5,6 @@
 namespace korvane {
 namespace {
 
-IoError nul_in_data() { return IoError::with_message(ErrorKind::InvalidInput, kNulInData); }
-
 // `arg` holds no NUL.
 void encode(std::u16string& out, std::u16string_view arg) {
   const bool quoted = arg.empty() || arg.find_first_of(u" \t") != std::u16string_view::npos;
@@ -33,7 +31,7 @@ void encode(std::u16string& out, std::u16string_view arg) {
 
 template <class Arg>
 IoResult<std::u16string> build(std::u16string_view program, std::span<const Arg> args) {
-  if (program.find(u'\0') != std::u16string_view::npos) return std::unexpected(nul_in_data());
+  if (auto nul = nul_error(program, kNulInData)) return std::unexpected(*nul);
   std::u16string line;
   line.reserve(program.size() + 2);
   line.push_back(u'"');
@@ -49,15 +47,14 @@ IoResult<std::u16string> build(std::u16string_view program, std::span<const Arg>
 }  // namespace
 
 IoResult<void> append_arg(std::u16string& command_line, std::u16string_view arg) {
-  if (arg.find(u'\0') != std::u16string_view::npos) return std::unexpected(nul_in_data());
+  if (auto nul = nul_error(arg, kNulInData)) return std::unexpected(*nul);
   encode(command_line, arg);
   return {};
 }
 
 IoResult<void> append_arg(std::u16string& command_line, std::string_view arg) {
-  if (arg.find('\0') != std::string_view::npos) return std::unexpected(nul_in_data());
-  encode(command_line, utf8_to_utf16(arg));
-  return {};
+  // A NUL in UTF-8 is a NUL in UTF-16: one check, on the converted text.
+  return append_arg(command_line, std::u16string_view(utf8_to_utf16(arg)));
 }
 
 IoResult<std::u16string> make_command_line(std::u16string_view program,

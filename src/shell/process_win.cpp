@@ -38,7 +38,7 @@ IoResult<win::UniqueHandle> inheritable_std_handle(DWORD which) noexcept {
 }
 
 IoResult<StartedChild> start(const StartRequest& request) {
-  auto application = find_program(request.program);
+  auto application = find_program(request.program, system_program_search());
   if (!application) return std::unexpected(application.error());
 
   auto command_line = make_command_line(request.program, request.args);
@@ -49,8 +49,7 @@ IoResult<StartedChild> start(const StartRequest& request) {
 
   std::optional<Path> directory;
   if (request.working_dir) {
-    SystemFullPath source;
-    auto dir = child_working_dir(*request.working_dir, source);
+    auto dir = child_working_dir(*request.working_dir, full_path);
     if (!dir) return std::unexpected(dir.error());
     directory = std::move(*dir);
   }
@@ -152,3 +151,6 @@ void launch_app(PathView exe_path, PathView install_dir) noexcept {
 }
 
 }  // namespace korvane
+
+static_assert(korvane::kCreateNoWindow == CREATE_NO_WINDOW);
+static_assert(korvane::kCreateUnicodeEnvironment == CREATE_UNICODE_ENVIRONMENT);

@@ -1,7 +1,9 @@
 #pragma once
-// Finding the program a child is started from, over a small interface to the
-// system so that the search order is tested without Windows.
+// Finding the program a child is started from. Pure: the system's answers
+// come in as values and callables, so the search order is tested without
+// Windows.
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -15,21 +17,17 @@ namespace korvane {
 inline constexpr std::string_view kProgramHasNoFileName = "program path has no file name";
 inline constexpr std::string_view kProgramNotFound = "program not found";
 
-// What the lookup asks of the system.
-class ProgramProbe {
- public:
-  virtual ~ProgramProbe() = default;
-  // GetSystemDirectoryW; nullopt when the query fails.
-  [[nodiscard]] virtual std::optional<Path> system_dir() = 0;
-  // GetWindowsDirectoryW; nullopt when the query fails.
-  [[nodiscard]] virtual std::optional<Path> windows_dir() = 0;
-  // The value of PATH; nullopt when unset.
-  [[nodiscard]] virtual std::optional<Path> path_var() = 0;
+// What the lookup asks of the system: its answers as values, and two
+// callables for the files.
+struct ProgramSearch {
+  std::optional<Path> system_dir;   // GetSystemDirectoryW; nullopt when the query fails
+  std::optional<Path> windows_dir;  // GetWindowsDirectoryW; nullopt when the query fails
+  std::optional<Path> path_var;     // the value of PATH; nullopt when unset
   // program_exists: the user form of `candidate` when a file or directory is
   // there, else nullopt.
-  [[nodiscard]] virtual std::optional<Path> exists(PathView candidate) = 0;
-  // from_wide_to_user_path of `path` (which holds no NUL).
-  [[nodiscard]] virtual IoResult<Path> user_form(PathView path) = 0;
+  std::function<std::optional<Path>(PathView candidate)> exists;
+  // from_wide_to_user_path of a path that holds no NUL.
+  std::function<IoResult<Path>(PathView path)> user_form;
 };
 
 // True when `text` ends in ".exe", ASCII letters in any case.
@@ -53,13 +51,13 @@ class ProgramProbe {
 // "nul byte found in provided data" for a NUL in a bare name; "strings passed
 // to WinAPI cannot contain NULs" for a NUL in a path; NotFound "program not
 // found"; an error of the user form of a path.
-[[nodiscard]] IoResult<Path> find_program(std::u16string_view program, ProgramProbe& probe);
+[[nodiscard]] IoResult<Path> find_program(std::u16string_view program, const ProgramSearch& search);
 
 // The form of a program path shown to the system and the user: a text of more
 // than 259 units is kept; \\?\X:\... loses its prefix and \\?\UNC\srv\...
-// becomes \\srv\... when `source` gives that shorter text back unchanged;
+// becomes \\srv\... when `full_path` gives that shorter text back unchanged;
 // anything else is get_long_path(path, false). A NUL fails with "strings
 // passed to WinAPI cannot contain NULs".
-[[nodiscard]] IoResult<Path> from_wide_to_user_path(PathView path, FullPathSource& source);
+[[nodiscard]] IoResult<Path> from_wide_to_user_path(PathView path, const FullPathFn& full_path);
 
 }  // namespace korvane

@@ -8,9 +8,9 @@
 namespace korvane {
 
 // `dir` as lpCurrentDirectory (without its NUL). \\?\UNC\srv\share\d becomes
-// \\srv\share\d, and \\?\rest becomes rest, when `source` gives that shorter
+// \\srv\share\d, and \\?\rest becomes rest, when `full_path` gives that shorter
 // text back unchanged; otherwise, and for every other text, `dir` is kept.
 // A NUL in `dir` fails with "nul byte found in provided data".
-[[nodiscard]] IoResult<Path> child_working_dir(PathView dir, FullPathSource& source);
+[[nodiscard]] IoResult<Path> child_working_dir(PathView dir, const FullPathFn& full_path);
 
 }  // namespace korvane

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/io_error.h"
-#include "host/fill_buf.h"
+#include "core/fill_buf.h"
 
 namespace korvane::win {
 
@@ -18,15 +18,6 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t));
   return reinterpret_cast<const wchar_t*>(s.c_str());
 }
 [[nodiscard]] inline wchar_t* wide(char16_t* s) noexcept { return reinterpret_cast<wchar_t*>(s); }
-
-// A NUL-terminated copy of `s` for a Windows call; a NUL inside is refused
-// with "strings passed to WinAPI cannot contain NULs".
-[[nodiscard]] inline IoResult<std::u16string> to_win_string(std::u16string_view s) {
-  if (s.find(u'\0') != std::u16string_view::npos) {
-    return std::unexpected(IoError::with_message(ErrorKind::InvalidInput, kNulInWinApiString));
-  }
-  return std::u16string(s);
-}
 
 // fill_utf16_buf over a Win32 call `f(wchar_t* buffer, DWORD size) -> DWORD`,
 // with the last error cleared before and read right after each call.

@@ -13,7 +13,7 @@ namespace korvane {
 namespace {
 
 // A file system of directories and plain files, with a log of the calls.
-class FakeFs final : public DirectoryOps {
+class FakeFs {
  public:
   std::set<Path> dirs{u"C:\\"};
   std::set<Path> files;
@@ -21,7 +21,7 @@ class FakeFs final : public DirectoryOps {
   std::function<void(PathView)> before_create;  // another process at work
   std::optional<IoError> refuse;                // error of every creation
 
-  IoResult<void> create_directory(PathView path) override {
+  IoResult<void> create_directory(PathView path) {
     log.push_back("create " + to_string_lossy(path));
     if (before_create) before_create(path);
     if (refuse) return std::unexpected(*refuse);
@@ -33,11 +33,17 @@ class FakeFs final : public DirectoryOps {
     dirs.insert(p);
     return {};
   }
-  bool is_directory(PathView path) override {
+  bool is_directory(PathView path) {
     log.push_back("is_directory " + to_string_lossy(path));
     return dirs.contains(Path(path));
   }
 };
+
+IoResult<void> create_dir_all(PathView path, FakeFs& fs) {
+  return korvane::create_dir_all(
+      path, [&](PathView p) { return fs.create_directory(p); },
+      [&](PathView p) { return fs.is_directory(p); });
+}
 
 const Path kLocal = uR"(C:\Users\u\AppData\Local)";
 

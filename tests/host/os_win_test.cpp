@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/utf.h"
+#include "host/create_dir.h"
 #include "setup/win_services.h"
 #include "win/handle.h"
 #include "win/wide.h"
@@ -21,6 +22,14 @@ namespace {
 std::u16string from_wide(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 
 std::vector<std::uint8_t> bytes_of(std::string_view s) { return {s.begin(), s.end()}; }
+
+// The compositions the installer's Windows host makes.
+IoResult<void> create_dir_all(PathView path) {
+  return korvane::create_dir_all(path, create_directory, is_directory);
+}
+std::string os_error_text(const IoError& error) {
+  return korvane::os_error_text(error, ntdll_loaded(), format_message);
+}
 
 // A fresh folder below the temporary directory, removed afterwards. Paths
 // are given in the \\?\ form so that long ones work in the checks too.

@@ -67,14 +67,16 @@ TEST(Parent, DropsTheLastComponent) {
 }
 
 // Resolves against C:\cwd and records what it was asked.
-class FakeFullPath final : public FullPathSource {
+class FakeFullPath {
  public:
   std::vector<Path> asked;
   std::optional<Path> answer;
-  IoResult<Path> full_path(PathView path) override {
-    asked.emplace_back(path);
-    if (answer) return *answer;
-    return Path(uR"(C:\cwd\)") + Path(path);
+  operator FullPathFn() {  // NOLINT(google-explicit-constructor)
+    return [this](PathView path) -> IoResult<Path> {
+      asked.emplace_back(path);
+      if (answer) return *answer;
+      return Path(uR"(C:\cwd\)") + Path(path);
+    };
   }
 };
 
@@ -147,9 +149,7 @@ TEST(GetLongPath, NulIsRefusedAndSourceErrorsPassThrough) {
   EXPECT_EQ(IoError::with_message(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs"),
             nul.error());
 
-  class Failing final : public FullPathSource {
-    IoResult<Path> full_path(PathView) override { return std::unexpected(IoError::os(123)); }
-  } failing;
+  const auto failing = [](PathView) -> IoResult<Path> { return std::unexpected(IoError::os(123)); };
   EXPECT_EQ(IoError::os(123), get_long_path(u"rel", true, failing).error());
 }
 

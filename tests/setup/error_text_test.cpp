@@ -8,7 +8,7 @@ namespace korvane {
 namespace {
 
 // Answers FormatMessageW calls from a table and records them.
-class FakeMessages final : public MessageSource {
+class FakeMessages {
  public:
   struct Call {
     std::uint32_t flags;
@@ -17,17 +17,30 @@ class FakeMessages final : public MessageSource {
   };
 
   bool ntdll = true;
-  Answer answer{0, 317, u""};
+  MessageAnswer answer{0, 317, u""};
   std::vector<Call> calls;
 
-  bool has_ntdll() override { return ntdll; }
-  Answer format_message(std::uint32_t flags, bool from_ntdll, std::uint32_t code) override {
+  MessageAnswer format_message(std::uint32_t flags, bool from_ntdll, std::uint32_t code) {
     calls.push_back({flags, from_ntdll, code});
     return answer;
   }
 
   void say(std::u16string text) { answer = {static_cast<std::uint32_t>(text.size()), 0, text}; }
 };
+
+// The texts with the fake's answers.
+std::string system_message(std::int32_t code, FakeMessages& m) {
+  return korvane::system_message(code, m.ntdll, [&](std::uint32_t flags, bool from_ntdll,
+                                                    std::uint32_t c) {
+    return m.format_message(flags, from_ntdll, c);
+  });
+}
+std::string os_error_text(const IoError& error, FakeMessages& m) {
+  return korvane::os_error_text(error, m.ntdll, [&](std::uint32_t flags, bool from_ntdll,
+                                                    std::uint32_t c) {
+    return m.format_message(flags, from_ntdll, c);
+  });
+}
 
 TEST(OsErrorText, OsCodeGetsTheTrimmedSystemMessageAndTheCode) {
   FakeMessages m;

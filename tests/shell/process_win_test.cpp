@@ -191,11 +191,11 @@ TEST_F(ChildProcessTest, ProgramsBesideTheExecutableAreNeverFound) {
   copy_recorder_onto_path(u"unrelated.exe");  // PATH holds no powershell now
   wchar_t system[MAX_PATH];
   const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
-  const auto taskkill = find_program(u"taskkill");
+  const auto taskkill = find_program(u"taskkill", system_program_search());
   ASSERT_TRUE(taskkill.has_value());
   EXPECT_EQ(show(Path(reinterpret_cast<const char16_t*>(system), n) + u"\\taskkill.exe"),
             show(*taskkill));
-  const auto powershell = find_program(u"powershell");
+  const auto powershell = find_program(u"powershell", system_program_search());
   ASSERT_FALSE(powershell.has_value()) << show(*powershell);
   EXPECT_EQ(ErrorKind::NotFound, powershell.error().kind());
 }
@@ -482,29 +482,19 @@ TEST(StartupInfo, PassesOnlyRealStandardHandles) {
   ::CloseHandle(event);
 }
 
-TEST(ProgramLookup, FindsTheSystemsTaskkillInTheSystemDirectory) {
-  wchar_t system[MAX_PATH];
-  const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
-  ASSERT_GT(n, 0u);
-  const Path want = Path(reinterpret_cast<const char16_t*>(system), n) + u"\\taskkill.exe";
-  ASSERT_TRUE(exists(want)) << show(want);
-  const auto found = find_program(u"taskkill");
-  ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(show(want), show(*found));
-}
-
 TEST(ProgramLookup, UserFormDropsAVerbatimPrefixTheSystemReadsAlike) {
   wchar_t system[MAX_PATH];
   const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
   const Path plain = Path(reinterpret_cast<const char16_t*>(system), n) + u"\\taskkill.exe";
-  const auto user = from_wide_to_user_path(u"\\\\?\\" + plain);
+  const ProgramSearch search = system_program_search();
+  const auto user = search.user_form(u"\\\\?\\" + plain);
   ASSERT_TRUE(user.has_value());
   EXPECT_EQ(show(plain), show(*user));
-  const auto kept = from_wide_to_user_path(u"\\\\?\\" + plain + u".");
+  const auto kept = search.user_form(u"\\\\?\\" + plain + u".");
   ASSERT_TRUE(kept.has_value());
   EXPECT_EQ(show(u"\\\\?\\" + plain + u"."), show(*kept));
-  EXPECT_TRUE(program_exists(u"\\\\?\\" + plain).has_value());
-  EXPECT_FALSE(program_exists(plain + u".missing").has_value());
+  EXPECT_TRUE(search.exists(u"\\\\?\\" + plain).has_value());
+  EXPECT_FALSE(search.exists(plain + u".missing").has_value());
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "core/utf.h"
-#include "shell/dir_query.h"
 #include "support/fake_full_path.h"
 
 namespace korvane {
@@ -18,7 +17,7 @@ std::string show(std::u16string_view units) { return to_string_lossy(units); }
 
 // A file system of named files and fixed directory answers. The user form
 // marks its input so that tests see it was applied.
-class FakeProbe final : public ProgramProbe {
+class FakeProbe {
  public:
   std::optional<Path> system = uR"(C:\Windows\system32)";
   std::optional<Path> windows = uR"(C:\Windows)";
@@ -26,15 +25,16 @@ class FakeProbe final : public ProgramProbe {
   std::set<Path> files;
   std::vector<Path> asked;  // every candidate given to exists, in order
 
-  std::optional<Path> system_dir() override { return system; }
-  std::optional<Path> windows_dir() override { return windows; }
-  std::optional<Path> path_var() override { return path; }
-  std::optional<Path> exists(PathView candidate) override {
-    asked.emplace_back(candidate);
-    if (!files.contains(Path(candidate))) return std::nullopt;
-    return user(candidate);
+  // The system's answers as the lookup takes them; records into this object.
+  operator ProgramSearch() {  // NOLINT(google-explicit-constructor)
+    return {system, windows, path,
+            [this](PathView candidate) -> std::optional<Path> {
+              asked.emplace_back(candidate);
+              if (!files.contains(Path(candidate))) return std::nullopt;
+              return user(candidate);
+            },
+            [](PathView p) -> IoResult<Path> { return user(p); }};
   }
-  IoResult<Path> user_form(PathView p) override { return user(p); }
 
   static Path user(PathView p) { return u"user:" + Path(p); }
 };
@@ -196,14 +196,9 @@ TEST(FindProgram, GivesEveryErrorOfTheTable) {
 }
 
 TEST(FindProgram, PassesOnTheErrorOfAUserForm) {
-  class FailingUserForm final : public ProgramProbe {
-   public:
-    std::optional<Path> system_dir() override { return std::nullopt; }
-    std::optional<Path> windows_dir() override { return std::nullopt; }
-    std::optional<Path> path_var() override { return std::nullopt; }
-    std::optional<Path> exists(PathView) override { return std::nullopt; }
-    IoResult<Path> user_form(PathView) override { return std::unexpected(IoError::os(206)); }
-  } probe;
+  const ProgramSearch probe{std::nullopt, std::nullopt, std::nullopt,
+                            [](PathView) -> std::optional<Path> { return std::nullopt; },
+                            [](PathView) -> IoResult<Path> { return std::unexpected(IoError::os(206)); }};
   const auto found = find_program(uR"(rel\tool.exe)", probe);
   ASSERT_FALSE(found.has_value());
   EXPECT_EQ(IoError::os(206), found.error());
@@ -301,73 +296,6 @@ TEST(FromWideToUserPath, RefusesANulAndPassesOnQueryErrors) {
   const auto failed = from_wide_to_user_path(u"fail\\k.exe", source);
   ASSERT_FALSE(failed.has_value());
   EXPECT_EQ(IoError::os(123), failed.error());
-}
-
-// GetModuleFileNameW: copies what fits, truncates, and answers the buffer size
-// with ERROR_INSUFFICIENT_BUFFER when the path does not fit with its NUL.
-struct ModuleFileName {
-  Path text;
-  std::vector<std::uint32_t>* sizes;
-  FillAnswer operator()(char16_t* buffer, std::uint32_t size) const {
-    sizes->push_back(size);
-    const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
-    text.copy(buffer, n);
-    buffer[n] = u'\0';
-    if (text.size() + 1 > size) return {size, kErrorInsufficientBuffer};
-    return {static_cast<std::uint32_t>(n), 0};
-  }
-};
-
-// GetSystemDirectoryW: answers the size it needs (with the NUL) when the
-// buffer is too small.
-struct SystemDirectory {
-  Path text;
-  std::vector<std::uint32_t>* sizes;
-  FillAnswer operator()(char16_t* buffer, std::uint32_t size) const {
-    sizes->push_back(size);
-    if (text.size() + 1 > size) return {static_cast<std::uint32_t>(text.size() + 1), 0};
-    text.copy(buffer, text.size());
-    buffer[text.size()] = u'\0';
-    return {static_cast<std::uint32_t>(text.size()), 0};
-  }
-};
-
-TEST(QueryDirectory, StartsWith512UnitsAndGrowsAsAsked) {
-  const struct {
-    std::size_t length;
-    std::vector<std::uint32_t> module_sizes;
-    std::vector<std::uint32_t> system_sizes;
-  } kCases[] = {
-      {19, {512}, {512}},
-      {511, {512}, {512}},
-      {512, {512, 1024}, {512, 513}},
-      {1023, {512, 1024}, {512, 1024}},
-      {1024, {512, 1024, 2048}, {512, 1025}},
-      {5000, {512, 1024, 2048, 4096, 8192}, {512, 5001}},
-  };
-  for (const auto& c : kCases) {
-    Path text = uR"(C:\)";
-    while (text.size() < c.length) text.push_back(static_cast<char16_t>(u'a' + text.size() % 26));
-    std::vector<std::uint32_t> sizes;
-    const auto module = query_directory(ModuleFileName{text, &sizes});
-    ASSERT_TRUE(module.has_value()) << c.length;
-    EXPECT_EQ(text, *module) << c.length;
-    EXPECT_EQ(c.module_sizes, sizes) << c.length;
-    sizes.clear();
-    const auto system = query_directory(SystemDirectory{text, &sizes});
-    ASSERT_TRUE(system.has_value()) << c.length;
-    EXPECT_EQ(text, *system) << c.length;
-    EXPECT_EQ(c.system_sizes, sizes) << c.length;
-  }
-}
-
-TEST(QueryDirectory, AnswersNothingWhenTheQueryFails) {
-  for (const std::uint32_t last_error : {0u, 5u}) {
-    const auto got = query_directory([&](char16_t*, std::uint32_t) {
-      return FillAnswer{0, last_error};
-    });
-    EXPECT_FALSE(got.has_value()) << last_error;
-  }
 }
 
 }  // namespace

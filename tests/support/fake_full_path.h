@@ -9,16 +9,20 @@
 
 namespace korvane::test {
 
-class FakeFullPath final : public FullPathSource {
+class FakeFullPath {
  public:
   std::map<Path, Path> answers;
   std::vector<Path> asked;
 
-  IoResult<Path> full_path(PathView path) override {
+  IoResult<Path> full_path(PathView path) {
     asked.emplace_back(path);
     if (path.find(u"fail") != PathView::npos) return std::unexpected(IoError::os(123));
     if (auto it = answers.find(Path(path)); it != answers.end()) return it->second;
     return Path(path);
+  }
+  // Passed where the system's query is taken; records into this object.
+  operator FullPathFn() {  // NOLINT(google-explicit-constructor)
+    return [this](PathView path) { return full_path(path); };
   }
 };
 
