@@ -40,11 +40,5 @@ TEST(Texts, SuccessAndFailure) {
             failure_text("Access is denied. (os error 5)"));
 }
 
-TEST(Texts, BoxStyles) {
-  EXPECT_EQ(65u, CONFIRM_STYLE);
-  EXPECT_EQ(64u, SUCCESS_STYLE);
-  EXPECT_EQ(16u, FAILURE_STYLE);
-}
-
 }  // namespace
 }  // namespace korvane

@@ -6,143 +6,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/utf.h"
-#include "doubles/record_reader.h"
 #include "shell/command_line_quote.h"
 #include "shell/process.h"
 #include "shell/program_lookup_win.h"
-#include "support/temp_dir_win.h"
+#include "support/child_process_win.h"
 
 namespace korvane {
 namespace {
 
+using test::ChildProcessTest;
+using test::exists;
+using test::module_dir;
+using test::read_file;
 using test::Record;
-
-std::string show(std::u16string_view units) { return to_string_lossy(units); }
-const wchar_t* w(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-Path module_dir() {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD n = ::GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
-  Path path(reinterpret_cast<const char16_t*>(buffer), n);
-  return path.substr(0, path.find_last_of(u'\\'));
-}
-
-void set_env(const std::u16string& name, const std::optional<std::u16string>& value) {
-  ::SetEnvironmentVariableW(w(name), value ? w(*value) : nullptr);
-}
-
-std::string read_file(const Path& path) {
-  const HANDLE file = ::CreateFileW(w(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                    FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string data;
-  char chunk[4096];
-  DWORD got = 0;
-  while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) data.append(chunk, got);
-  ::CloseHandle(file);
-  return data;
-}
-
-bool exists(const Path& path) { return ::GetFileAttributesW(w(path)) != INVALID_FILE_ATTRIBUTES; }
-
-// A fresh folder for the records of one test, the recorder found below the
-// test executable, and copies of it placed in a folder of PATH or beside the
-// test executable, removed afterwards with PATH restored.
-class ChildProcessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    recorder_ = module_dir() + u"\\doubles\\recorder.exe";
-    ASSERT_TRUE(exists(recorder_)) << "build the recorder target: " << show(recorder_);
-    ASSERT_FALSE(temp_.path().empty());
-    dir_ = temp_.path();
-    set_env(u"KORVANE_RECORD_DIR", dir_);
-  }
-
-  void TearDown() override {
-    for (const char* name : {"KORVANE_RECORD_DIR", "KORVANE_RECORD_EXIT", "KORVANE_RECORD_SLEEP_MS",
-                             "KORVANE_RECORD_VAR"}) {
-      set_env(utf8_to_utf16(name), std::nullopt);
-    }
-    for (const Path& copy : copies_) ::DeleteFileW(w(copy));
-    if (saved_path_) set_env(u"PATH", *saved_path_);
-  }
-
-  // Places a copy of the recorder as `name` in a folder that becomes the
-  // whole of PATH for this test; gives the copy's path.
-  Path copy_recorder_onto_path(std::u16string_view name) {
-    if (!saved_path_) {
-      wchar_t value[32768];
-      const DWORD n = ::GetEnvironmentVariableW(L"PATH", value, static_cast<DWORD>(std::size(value)));
-      saved_path_ = Path(reinterpret_cast<const char16_t*>(value), n);
-      set_env(u"PATH", path_dir_.path());
-    }
-    const Path copy = path_dir_.path() + u"\\" + Path(name);
-    copy_recorder(copy);
-    return copy;
-  }
-
-  // Places a copy of the recorder at `path`, removed after the test.
-  void copy_recorder(const Path& path) {
-    ASSERT_TRUE(::CopyFileW(w(recorder_), w(path), FALSE)) << show(path) << " " << ::GetLastError();
-    copies_.push_back(path);
-  }
-
-  std::vector<Path> files_ending(std::u16string_view ending) const {
-    std::vector<Path> out;
-    WIN32_FIND_DATAW found;
-    const HANDLE find = ::FindFirstFileW(w(dir_ + u"\\*"), &found);
-    if (find == INVALID_HANDLE_VALUE) return out;
-    do {
-      const Path name(reinterpret_cast<const char16_t*>(found.cFileName));
-      if (name.ends_with(ending)) out.push_back(dir_ + u"\\" + name);
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
-    return out;
-  }
-
-  // The records written so far, waiting for `count` of them to be complete
-  // (their ".done" marker present) for at most a generous bound.
-  std::vector<Record> records(std::size_t count = 1) const {
-    for (int i = 0; i < 600 && files_ending(u".done").size() < count; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    std::vector<Record> out;
-    for (const Path& file : files_ending(u".json")) {
-      auto r = test::parse_record(read_file(file));
-      EXPECT_TRUE(r.has_value()) << "unreadable record " << show(file);
-      if (r) out.push_back(std::move(*r));
-    }
-    return out;
-  }
-
-  // Starts `program`, waits, and gives its one record.
-  Record run(std::u16string_view program, const std::vector<std::string>& args,
-             std::optional<PathView> working_dir = std::nullopt) {
-    auto child = start_child({.program = program, .args = args, .working_dir = working_dir,
-                              .flags = kCreateNoWindow});
-    EXPECT_TRUE(child.has_value()) << show(program) << " "
-                                   << (child ? 0 : child.error().os_code());
-    if (!child) return {};
-    const auto status = wait_child(std::move(*child));
-    EXPECT_TRUE(status.has_value());
-    const auto got = records();
-    EXPECT_EQ(1u, got.size());
-    return got.empty() ? Record{} : got.front();
-  }
-
-  test::TempDir temp_{u"korvane-child-test-"};
-  Path recorder_;
-  test::TempDir path_dir_{u"korvane-child-path-"};
-  std::optional<Path> saved_path_;
-  Path dir_;
-  std::vector<Path> copies_;
-};
+using test::set_env;
+using test::show;
+using test::w;
 
 std::vector<std::u16string> utf16_all(const std::vector<std::string>& args) {
   std::vector<std::u16string> out;
@@ -379,72 +262,6 @@ TEST_F(ChildProcessTest, RefusesNulsBeforeStartingAnything) {
     EXPECT_EQ(c.message, child.error().message());
   }
   EXPECT_TRUE(files_ending(u".json").empty());
-}
-
-// The launcher of the end-to-end tests, started the way those tests start it.
-TEST_F(ChildProcessTest, LauncherPassesItsSettingsToTheChild) {
-  const Path launcher = module_dir() + u"\\doubles\\launcher.exe";
-  ASSERT_TRUE(exists(launcher)) << "build the launcher target";
-  const Path work = dir_ + u"\\work dir";
-  ASSERT_TRUE(::CreateDirectoryW(w(work), nullptr));
-  const Path out_file = dir_ + u"\\launched.txt";
-  const std::vector<std::string> args = {
-      "--set", "KORVANE_RECORD_VAR=KORVANE_CHILD_TEST_SET", "--set",
-      "KORVANE_CHILD_TEST_SET=a=b \xc3\xa9", "--set",
-      "KORVANE_RECORD_EXIT=42", "--stdout", to_string_lossy(out_file), "--cwd",
-      to_string_lossy(work), "--", to_string_lossy(recorder_), "one", "two words", "th\"ree\\"};
-  auto child = start_child({.program = launcher, .args = args, .working_dir = std::nullopt,
-                            .flags = kCreateNoWindow});
-  ASSERT_TRUE(child.has_value());
-  const auto status = wait_child(std::move(*child));
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(42u, *status);
-  const auto got = records();
-  ASSERT_EQ(1u, got.size());
-  const Record& r = got[0];
-  ASSERT_TRUE(r.var_value.has_value());
-  EXPECT_EQ(show(u"a=b \u00e9"), show(*r.var_value));
-  EXPECT_EQ(show(work), show(r.cwd));
-  EXPECT_FALSE(r.std_in.present);
-  EXPECT_EQ("disk", r.std_out.type);
-  EXPECT_EQ("disk", r.std_err.type);
-  EXPECT_NE(std::string::npos, read_file(out_file).find("recorder: recorder"));
-  const std::vector<std::u16string> want = {u"one", u"two words", u"th\"ree\\"};
-  EXPECT_EQ(want, std::vector<std::u16string>(r.argv.begin() + 1, r.argv.end()));
-}
-
-TEST_F(ChildProcessTest, LauncherPassesARawCommandLineAndReportsFailures) {
-  const Path launcher = module_dir() + u"\\doubles\\launcher.exe";
-  ASSERT_TRUE(exists(launcher)) << "build the launcher target";
-  const std::string raw = R"(prog "a b"c\\"d "" e)";
-  set_env(u"KORVANE_CHILD_TEST_GONE", u"here");
-  const std::vector<std::string> args = {"--set",   "KORVANE_RECORD_VAR=KORVANE_CHILD_TEST_GONE",
-                                         "--unset", "KORVANE_CHILD_TEST_GONE",
-                                         "--raw-cmdline", raw,
-                                         "--",      to_string_lossy(recorder_),
-                                         "ignored"};
-  const auto line = run(launcher, args);
-  set_env(u"KORVANE_CHILD_TEST_GONE", std::nullopt);
-  EXPECT_EQ(raw, to_string_lossy(line.command_line));
-  EXPECT_TRUE(line.var_name.has_value());
-  EXPECT_FALSE(line.var_value.has_value());  // unset for the child only
-
-  const std::vector<std::vector<std::string>> kFailing = {
-      {"--", to_string_lossy(dir_ + u"\\missing.exe")},  // cannot be started
-      {"--bogus", "--", to_string_lossy(recorder_)},       // unknown option
-      {"--set", "NOEQUALS", "--", to_string_lossy(recorder_)},
-      {"--stdout"},                                        // option without a value
-      {},                                                  // no program
-  };
-  for (const auto& failing : kFailing) {
-    auto child = start_child({.program = launcher, .args = failing, .working_dir = std::nullopt,
-                              .flags = kCreateNoWindow});
-    ASSERT_TRUE(child.has_value());
-    const auto status = wait_child(std::move(*child));
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(255u, *status) << (failing.empty() ? "" : failing.front());
-  }
-  EXPECT_EQ(1u, files_ending(u".json").size());
 }
 
 TEST(StartupInfo, SetsStandardHandlesOnlyWhenOneIsPresent) {
