@@ -25,6 +25,15 @@ def confirm_text(install_dir: str) -> str:
 SUCCESS_TEXT = "Korvane v0.2.0 was installed successfully and is now launching!"
 
 
+def assert_os_failure_box(box, code: int) -> None:
+    """The failure box with a system message and the OS error `code`."""
+    assert box.caption == ERROR
+    first, _, second = box.text.partition("\n")
+    assert first == "Installation failed:"
+    suffix = f" (os error {code})"
+    assert second.endswith(suffix) and len(second) > len(suffix), box.text
+
+
 @pytest.mark.parametrize("switch", ["--silent", "/s", "/S", "--SiLeNt"])
 def test_silent_run_installs_without_any_box(stage, switch):
     run = stage.start("first", switch, "last")
@@ -88,11 +97,7 @@ def test_install_dir_occupied_by_a_file_shows_the_failure_box(stage, wine, silen
     if not silent:
         run.press(run.next_box(), "Return")
     box = run.next_box()
-    assert box.caption == ERROR
-    first, _, second = box.text.partition("\n")
-    assert first == "Installation failed:"
-    assert second.endswith(" (os error 183)"), box.text
-    assert len(second) > len(" (os error 183)")
+    assert_os_failure_box(box, 183)
     wine.screenshot("failure-box" + ("-silent" if silent else ""))
     run.press(box, "Return")
     assert run.wait() == 0
@@ -177,10 +182,7 @@ def test_application_that_cannot_be_written_ends_in_the_failure_box(stage):
     (stage.profile.install_dir / "Korvane.exe").mkdir(parents=True)
     run = stage.start("/s")
     box = run.next_box()
-    assert box.caption == ERROR
-    first, _, second = box.text.partition("\n")
-    assert first == "Installation failed:"
-    assert second.endswith(" (os error 5)"), box.text
+    assert_os_failure_box(box, 5)
     run.press(box, "Return")
     assert run.wait() == 0
     # Nothing after the fatal step: no loader, no script, no registration, no start.
@@ -212,10 +214,7 @@ def test_loader_held_by_a_running_program_ends_in_the_failure_box(stage, wine):
         run = stage.start()
         run.press(run.next_box(), "Return")
         box = run.next_box()
-        assert box.caption == ERROR
-        first, _, second = box.text.partition("\n")
-        assert first == "Installation failed:"
-        assert second.endswith(" (os error 32)"), box.text
+        assert_os_failure_box(box, 32)
         wine.screenshot("failure-box-held-loader")
         run.press(box, "Return")
         assert run.wait() == 0
