@@ -162,7 +162,7 @@ function(korvane_add_installer name)
   endforeach()
   add_executable(${name} WIN32 ${sources})
   foreach(property LINK_LIBRARIES COMPILE_OPTIONS COMPILE_DEFINITIONS INCLUDE_DIRECTORIES
-                   LINK_OPTIONS)
+                   LINK_OPTIONS INTERPROCEDURAL_OPTIMIZATION)
     get_target_property(value korvane_setup ${property})
     if(value)
       set_property(TARGET ${name} PROPERTY ${property} ${value})

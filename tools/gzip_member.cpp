@@ -1,8 +1,10 @@
 #include "gzip_member.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "core/io_error.h"
 #include "payload/gunzip.h"
@@ -13,31 +15,18 @@ namespace {
 // zlib counts in uInt; the inputs are fed in pieces no larger than this.
 constexpr std::size_t kPiece = 1u << 20;
 
-// Owns a z_stream set up for deflate or inflate and ends it once.
-class ZStream {
+// Owns a z_stream set up for zlib's gzip decoding and ends it once.
+class GzipInflater {
  public:
-  enum class Mode { Deflate, Inflate };
-
-  explicit ZStream(Mode mode) noexcept : mode_(mode) {}
-  ZStream(const ZStream&) = delete;
-  ZStream& operator=(const ZStream&) = delete;
-  ~ZStream() {
-    if (!ready_) return;
-    if (mode_ == Mode::Deflate) {
-      deflateEnd(&stream_);
-    } else {
-      inflateEnd(&stream_);
-    }
+  GzipInflater() noexcept = default;
+  GzipInflater(const GzipInflater&) = delete;
+  GzipInflater& operator=(const GzipInflater&) = delete;
+  ~GzipInflater() {
+    if (ready_) inflateEnd(&stream_);
   }
 
-  // Raw DEFLATE (no zlib or gzip wrapper), fastest level.
-  [[nodiscard]] bool init_raw_deflate() noexcept {
-    ready_ = deflateInit2(&stream_, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8,
-                          Z_DEFAULT_STRATEGY) == Z_OK;
-    return ready_;
-  }
   // zlib's own gzip decoding (window bits 16 + 15): gzip members only.
-  [[nodiscard]] bool init_gzip_inflate() noexcept {
+  [[nodiscard]] bool init() noexcept {
     ready_ = inflateInit2(&stream_, 16 + MAX_WBITS) == Z_OK;
     return ready_;
   }
@@ -45,7 +34,6 @@ class ZStream {
   z_stream* get() noexcept { return &stream_; }
 
  private:
-  Mode mode_;
   bool ready_ = false;
   z_stream stream_{};
 };
@@ -71,8 +59,8 @@ struct ZlibMember {
 };
 
 ToolResult<ZlibMember> zlib_first_member(std::span<const std::uint8_t> file) {
-  ZStream z(ZStream::Mode::Inflate);
-  if (!z.init_gzip_inflate()) return std::unexpected("zlib cannot start inflating");
+  GzipInflater z;
+  if (!z.init()) return std::unexpected("zlib cannot start inflating");
   z_stream* s = z.get();
   ZlibMember member{{}, 0};
   std::vector<std::uint8_t> out(kPiece);
@@ -105,29 +93,19 @@ ToolResult<ZlibMember> zlib_first_member(std::span<const std::uint8_t> file) {
 }  // namespace
 
 ToolResult<Bytes> pack_member(std::span<const std::uint8_t> data) {
-  ZStream z(ZStream::Mode::Deflate);
-  if (!z.init_raw_deflate()) return std::unexpected("zlib cannot start deflating");
-  z_stream* s = z.get();
-  Bytes out(std::begin(kPackedHeader), std::end(kPackedHeader));
-  std::vector<std::uint8_t> piece(kPiece);
-  std::size_t fed = 0;
-  int rc = Z_OK;
-  while (rc != Z_STREAM_END) {
-    if (s->avail_in == 0 && fed < data.size()) {
-      const std::size_t n = std::min(kPiece, data.size() - fed);
-      s->next_in = const_cast<Bytef*>(data.data() + fed);
-      s->avail_in = static_cast<uInt>(n);
-      fed += n;
-    }
-    const int flush = (fed == data.size()) ? Z_FINISH : Z_NO_FLUSH;
-    s->next_out = piece.data();
-    s->avail_out = static_cast<uInt>(piece.size());
-    rc = deflate(s, flush);
-    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-      return std::unexpected("zlib fails to deflate: error " + std::to_string(rc));
-    }
-    out.insert(out.end(), piece.data(), s->next_out);
-  }
+  struct Free {
+    void operator()(libdeflate_compressor* c) const noexcept { libdeflate_free_compressor(c); }
+  };
+  const std::unique_ptr<libdeflate_compressor, Free> compressor(libdeflate_alloc_compressor(kPackLevel));
+  if (!compressor) return std::unexpected("libdeflate cannot start compressing (out of memory)");
+  // One call over the whole input: libdeflate sees all of it at once.
+  const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), data.size());
+  Bytes out(std::size(kPackedHeader) + bound);
+  std::copy(std::begin(kPackedHeader), std::end(kPackedHeader), out.begin());
+  const std::size_t size = libdeflate_deflate_compress(compressor.get(), data.data(), data.size(),
+                                                       out.data() + std::size(kPackedHeader), bound);
+  if (size == 0) return std::unexpected("libdeflate's output does not fit its own bound");
+  out.resize(std::size(kPackedHeader) + size);
   put_le32(out, crc_of(data));
   put_le32(out, static_cast<std::uint32_t>(data.size() & 0xFFFFFFFFu));
   return out;

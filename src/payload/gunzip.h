@@ -27,24 +27,30 @@ namespace korvane {
 //   InvalidInput "corrupt deflate stream": invalid DEFLATE data;
 //   UnexpectedEof "incomplete deflate stream": the input ends before the
 //     final DEFLATE block is complete;
-//   OutOfMemory, no message: the output buffer cannot grow.
-// The buffer's capacity is its size (its block is shrunk at the end, where
-// realloc allows). On error no partial output is returned. The fixed working memory (the
-// 32 KiB staging buffer, zlib's state and window, the output's first 32
-// bytes) is not an error value: failing to get it ends the process through
-// std::terminate. `input` is only read, and not kept; the output's size is
-// never taken from the trailer. Example: the 20 bytes
+//   OutOfMemory, no message: the output buffer cannot grow, because the
+//     system has no memory to commit or because the output outgrows the
+//     buffer's reservation of address space (ByteBuffer::kDefaultReservation,
+//     1 GiB: larger members cannot be decoded).
+// The buffer grows in place by doubling its committed pages, never by
+// copying; at the end its capacity is its size rounded up to whole pages (the
+// pages beyond are handed back). On error no partial output is returned. The
+// fixed working memory (the 32 KiB staging buffer, zlib's state and window,
+// the output's reservation with its first page, which holds the first
+// 4,096 bytes of output) is not an error value: failing to get it ends the
+// process through std::terminate. `input` is only read, and not kept; the
+// output's size is never taken from the trailer. Example: the 20 bytes
 // 1f 8b 08 00 00 00 00 00 00 ff 03 00 00 00 00 00 00 00 00 00 decode to an
 // empty buffer.
 [[nodiscard]] IoResult<ByteBuffer> gunzip(std::span<const std::uint8_t> input) noexcept;
 
-// Restores normal growth of gunzip's output buffer.
+// Restores the normal reservation of gunzip's output buffers.
 inline constexpr std::size_t kNoGrowthFailure = std::numeric_limits<std::size_t>::max();
 
-// Test hook: while set, growing a gunzip output buffer beyond `max_capacity`
-// bytes fails as if the memory could not be had, so gunzip returns
-// OutOfMemory; the first 32-byte allocation is fixed memory and exempt.
-// Process-wide; tests undo it with kNoGrowthFailure (a scoped helper).
+// Test hook: while set, gunzip's output buffers reserve only `max_capacity`
+// bytes (rounded up to whole pages, at least one) instead of 1 GiB, so that
+// output beyond that fails exactly as output beyond the real reservation
+// does: OutOfMemory. Process-wide; tests undo it with kNoGrowthFailure (a
+// scoped helper).
 void set_growth_failure_for_testing(std::size_t max_capacity) noexcept;
 
 }  // namespace korvane

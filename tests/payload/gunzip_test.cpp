@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "core/address_space.h"
 #include "payload/gzip_builder.h"
 
 namespace korvane {
@@ -369,10 +370,14 @@ TEST(Gunzip, ResultHoldsExactlyTheData) {
   const auto got = gunzip(gz::member(data));
   ASSERT_TRUE(got);
   EXPECT_EQ(got->size(), data.size());
-  EXPECT_EQ(got->capacity(), data.size());
+  // The committed pages beyond the data are handed back.
+  EXPECT_GE(got->capacity(), data.size());
+  EXPECT_LT(got->capacity() - data.size(), address_space::page_size());
+  EXPECT_EQ(got->reservation(), ByteBuffer::kDefaultReservation);
 }
 
-TEST(Gunzip, FailedGrowthIsOutOfMemory) {
+TEST(Gunzip, OutputBeyondTheReservationIsOutOfMemory) {
+  const std::size_t page = address_space::page_size();
   const Bytes data = gz::sample_data(100000);
   const Bytes m = gz::member(data);
   {
@@ -382,14 +387,16 @@ TEST(Gunzip, FailedGrowthIsOutOfMemory) {
     EXPECT_TRUE(decodes_to(gz::member(kHello), kHello));
   }
   {
-    // Only the first 32-byte allocation is allowed.
+    // Only the reservation's first page, fixed working memory, is there.
     const ScopedGrowthFailure limit(0);
-    EXPECT_TRUE(fails_with(gz::member(gz::sample_data(33)), kOutOfMemory));
+    EXPECT_TRUE(decodes_to(gz::member(gz::sample_data(page)), gz::sample_data(page)));
+    EXPECT_TRUE(fails_with(gz::member(gz::sample_data(page + 1)), kOutOfMemory));
   }
   {
-    // 32, 40, 50 bytes: within the limit.
-    const ScopedGrowthFailure limit(64);
-    EXPECT_TRUE(decodes_to(gz::member(gz::sample_data(45)), gz::sample_data(45)));
+    // Exactly the reservation: 1, 2, then 3 pages (the rest, less than double).
+    const ScopedGrowthFailure limit(3 * page);
+    EXPECT_TRUE(decodes_to(gz::member(gz::sample_data(3 * page)), gz::sample_data(3 * page)));
+    EXPECT_TRUE(fails_with(gz::member(gz::sample_data(3 * page + 1)), kOutOfMemory));
   }
   EXPECT_TRUE(decodes_to(m, data));
 }
