@@ -1,12 +1,32 @@
-# The Windows build: the installer executable and everything it embeds.
+# The Windows build: every installer executable is made by one function.
 
-add_executable(korvane_setup WIN32 src/main.cpp)
-target_link_libraries(korvane_setup PRIVATE korvane_win)
-target_compile_options(korvane_setup PRIVATE ${KORVANE_WARNINGS})
-# Static: the .exe depends on Windows' own DLLs only.
-target_link_options(korvane_setup PRIVATE -static -municode -s)
-set_target_properties(korvane_setup PROPERTIES OUTPUT_NAME korvane_setup)
+# korvane_add_installer(<name> APP_EXE_GZ <file> WEBVIEW_LOADER_GZ <file>
+#                       [DEPENDS <targets>...] [NO_CHECK] [RELEASE])
+# Builds <name>.exe in the top of the build folder: the installer program,
+# its options and resources, with the two given payload files (see
+# korvane_embed_payloads for DEPENDS and NO_CHECK). RELEASE adds the steps of
+# a shipped build after linking: signing when configured, the .sha256 file
+# and the summary.
+function(korvane_add_installer name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_CHECK;RELEASE" "APP_EXE_GZ;WEBVIEW_LOADER_GZ" "DEPENDS")
+  add_executable(${name} WIN32 ${PROJECT_SOURCE_DIR}/src/main.cpp)
+  target_link_libraries(${name} PRIVATE korvane_win)
+  target_compile_options(${name} PRIVATE ${KORVANE_WARNINGS})
+  # Static: the .exe depends on Windows' own DLLs only. No link time stamp,
+  # so that the same inputs give the same bytes.
+  target_link_options(${name} PRIVATE -static -municode -s -Wl,--no-insert-timestamp)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
-# Payload embedding and the installer's resources.
-include(${CMAKE_CURRENT_LIST_DIR}/payloads.cmake OPTIONAL)
-include(${CMAKE_CURRENT_LIST_DIR}/resources.cmake OPTIONAL)
+  set(embed_args APP_EXE_GZ ${arg_APP_EXE_GZ} WEBVIEW_LOADER_GZ ${arg_WEBVIEW_LOADER_GZ})
+  if(arg_DEPENDS)
+    list(APPEND embed_args DEPENDS ${arg_DEPENDS})
+  endif()
+  if(arg_NO_CHECK)
+    list(APPEND embed_args NO_CHECK)
+  endif()
+  korvane_embed_payloads(${name} ${embed_args})
+  korvane_add_installer_resources(${name})
+  if(arg_RELEASE)
+    korvane_add_release_steps(${name} APP_EXE_GZ ${arg_APP_EXE_GZ} WEBVIEW_LOADER_GZ ${arg_WEBVIEW_LOADER_GZ})
+  endif()
+endfunction()
