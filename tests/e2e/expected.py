@@ -7,6 +7,10 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 
+# The installer's version, as the build wrote it into <build>/version.txt;
+# set by conftest.py before the test modules are imported.
+VERSION = ""
+
 # The characters that end a PowerShell single-quoted string.
 _QUOTES = "'\u2018\u2019\u201a\u201b"
 
@@ -28,7 +32,7 @@ def _fill(template: str, *args: str) -> str:
 
 def shortcut_script(install_dir: str) -> str:
     exe = install_dir + "\\Korvane.exe"
-    text = _fill(_template("SHORTCUT_SCRIPT_TEMPLATE"), ps_escape(exe), ps_escape(install_dir), "0.2.0")
+    text = _fill(_template("SHORTCUT_SCRIPT_TEMPLATE"), ps_escape(exe), ps_escape(install_dir), VERSION)
     assert len(text.encode()) == 1208 + 3 * len(ps_escape(exe).encode()) + 4 * len(ps_escape(install_dir).encode())
     return text
 

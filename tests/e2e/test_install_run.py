@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import pytest
 
+from expected import VERSION
 from harness import winpath
 
 SETUP = "Korvane Setup"
@@ -12,13 +13,13 @@ ERROR = "Korvane Setup \u2014 Error"
 
 def confirm_text(install_dir: str) -> str:
     return (
-        "Install Korvane v0.2.0?\n\nInstall folder:\n" + install_dir + "\n\n"
+        f"Install Korvane v{VERSION}?\n\nInstall folder:\n" + install_dir + "\n\n"
         "This will add Desktop & Start Menu shortcuts and keep all your existing playlists.\n\n"
         "Korvane Music Player by V4LDR1N"
     )
 
 
-SUCCESS_TEXT = "Korvane v0.2.0 was installed successfully and is now launching!"
+SUCCESS_TEXT = f"Korvane v{VERSION} was installed successfully and is now launching!"
 
 
 @pytest.mark.parametrize("switch", ["--silent", "/s", "/S", "--SiLeNt"])

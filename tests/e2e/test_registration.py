@@ -6,10 +6,11 @@ import hashlib
 
 import pytest
 
-from expected import REGISTRATION_ARGS, record_text, shortcut_script, stop_commands, uninstall_script
+from expected import (REGISTRATION_ARGS, VERSION, record_text, shortcut_script, stop_commands,
+                      uninstall_script)
 from harness import winpath
 
-SUCCESS_TEXT = "Korvane v0.2.0 was installed successfully and is now launching!"
+SUCCESS_TEXT = f"Korvane v{VERSION} was installed successfully and is now launching!"
 
 FOLDERS = {
     "plain": "Local",
@@ -71,7 +72,7 @@ def _interactive_install(stage, wine, shots: bool) -> dict:
     run = stage.start()
     confirm = run.next_box()
     assert confirm.caption == "Korvane Setup"
-    assert confirm.text.startswith("Install Korvane v0.2.0?\n\nInstall folder:\n")
+    assert confirm.text.startswith(f"Install Korvane v{VERSION}?\n\nInstall folder:\n")
     if shots:
         wine.screenshot("whole-install-confirmation")
     # Nothing has been stopped or written while the box waits.
