@@ -69,7 +69,8 @@ function(korvane_resolve_payload id raw_option standin file_name check)
       OUTPUT ${file}
       COMMAND ${KORVANE_PAYLOAD_TOOL} ${check} ${source} ${ARGN}
       COMMAND ${KORVANE_PAYLOAD_TOOL} pack ${source} ${file}
-      DEPENDS ${input_deps} ${KORVANE_PAYLOAD_TOOL} korvane_host_tools
+      # version.txt changes with KORVANE_VERSION: the check runs again.
+      DEPENDS ${input_deps} ${KORVANE_PAYLOAD_TOOL} korvane_host_tools ${CMAKE_BINARY_DIR}/version.txt
       COMMENT "Checking and packing ${file_name} into ${file}"
       VERBATIM)
     add_custom_target(${target} DEPENDS ${file})
@@ -147,7 +148,7 @@ function(korvane_embed_payloads target)
       COMMAND ${KORVANE_PAYLOAD_TOOL} check-app ${app} ${KORVANE_VERSION}
       COMMAND ${KORVANE_PAYLOAD_TOOL} check-loader ${loader}
       COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
-      DEPENDS ${app} ${loader} ${KORVANE_PAYLOAD_TOOL} korvane_host_tools
+      DEPENDS ${app} ${loader} ${KORVANE_PAYLOAD_TOOL} korvane_host_tools ${CMAKE_BINARY_DIR}/version.txt
       COMMENT "Checking the payloads of ${target}"
       VERBATIM)
     add_custom_target(${target}_payload_check DEPENDS ${stamp})
