@@ -11,10 +11,15 @@ cd "$(dirname "$0")/.."
 
 file_options='KORVANE_APP_EXE|KORVANE_APP_EXE_GZ|KORVANE_WEBVIEW_LOADER_DLL|KORVANE_WEBVIEW_LOADER_GZ|KORVANE_SIGN_PKCS12|KORVANE_SIGN_PASSWORD_FILE'
 args=()
+after_d=false  # the previous argument was a lone -D
 for arg in "$@"; do
-  if [[ "$arg" =~ ^-D($file_options)(:[A-Z]+)?=(.+)$ && "${BASH_REMATCH[3]}" != /* ]]; then
-    arg="-D${BASH_REMATCH[1]}${BASH_REMATCH[2]}=$invoked_in/${BASH_REMATCH[3]}"
+  prefix=-D
+  if $after_d; then prefix=""; fi
+  if [[ "$arg" =~ ^$prefix($file_options)(:[A-Z]+)?=(.+)$ && "${BASH_REMATCH[3]}" != /* ]]; then
+    arg="$prefix${BASH_REMATCH[1]}${BASH_REMATCH[2]}=$invoked_in/${BASH_REMATCH[3]}"
   fi
+  after_d=false
+  if [[ "$arg" == -D ]]; then after_d=true; fi
   args+=("$arg")
 done
 
