@@ -1,29 +1,35 @@
 # The installer's Windows resources (res/): the application manifest and the
 # icon, whose five PNG images are rendered from res/korvane-icon.svg at build
 # time. The stand-in application carries the same icon.
-include_guard(GLOBAL)
 
-find_program(KORVANE_RSVG_CONVERT rsvg-convert REQUIRED)
-# Debian's interpreter: the checks of the built .exe need its pefile module.
-find_program(KORVANE_PYTHON3 python3 HINTS /usr/bin REQUIRED)
+# korvane_add_icon()
+# Adds the target korvane_icon that renders <build>/res/korvane.ico, and sets
+# KORVANE_RES_DIR, KORVANE_ICON_DIR, KORVANE_ICON, KORVANE_MANIFEST and
+# KORVANE_PYTHON3 in the caller.
+function(korvane_add_icon)
+  find_program(KORVANE_RSVG_CONVERT rsvg-convert REQUIRED)
+  # Debian's interpreter: the checks of the built .exe need its pefile module.
+  find_program(KORVANE_PYTHON3 python3 HINTS /usr/bin REQUIRED)
+  set(res_dir ${PROJECT_SOURCE_DIR}/res)
+  set(icon_dir ${CMAKE_BINARY_DIR}/res)
+  set(icon ${icon_dir}/korvane.ico)
+  add_custom_command(
+    OUTPUT ${icon}
+    COMMAND ${KORVANE_PYTHON3} ${PROJECT_SOURCE_DIR}/tools/make_icon.py
+            --rsvg-convert ${KORVANE_RSVG_CONVERT} --svg ${res_dir}/korvane-icon.svg --out ${icon}
+    DEPENDS ${res_dir}/korvane-icon.svg ${PROJECT_SOURCE_DIR}/tools/make_icon.py
+    COMMENT "Rendering the Korvane icon"
+    VERBATIM)
+  add_custom_target(korvane_icon DEPENDS ${icon})
+  set(KORVANE_RES_DIR ${res_dir} PARENT_SCOPE)
+  set(KORVANE_ICON_DIR ${icon_dir} PARENT_SCOPE)
+  set(KORVANE_ICON ${icon} PARENT_SCOPE)
+  set(KORVANE_MANIFEST ${res_dir}/korvane.manifest PARENT_SCOPE)
+  set(KORVANE_PYTHON3 ${KORVANE_PYTHON3} PARENT_SCOPE)
+endfunction()
 
-set(KORVANE_RES_DIR ${CMAKE_CURRENT_LIST_DIR}/../res)
-cmake_path(NORMAL_PATH KORVANE_RES_DIR)
-set(KORVANE_ICON_DIR ${CMAKE_BINARY_DIR}/res)
-set(KORVANE_ICON ${KORVANE_ICON_DIR}/korvane.ico)
-set(KORVANE_MANIFEST ${KORVANE_RES_DIR}/korvane.manifest)
-
-add_custom_command(
-  OUTPUT ${KORVANE_ICON}
-  COMMAND ${KORVANE_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/../tools/make_icon.py
-          --rsvg-convert ${KORVANE_RSVG_CONVERT} --svg ${KORVANE_RES_DIR}/korvane-icon.svg
-          --out ${KORVANE_ICON}
-  DEPENDS ${KORVANE_RES_DIR}/korvane-icon.svg ${CMAKE_CURRENT_LIST_DIR}/../tools/make_icon.py
-  COMMENT "Rendering the Korvane icon"
-  VERBATIM)
-add_custom_target(korvane_icon DEPENDS ${KORVANE_ICON})
-
-# Gives the installer executable `target` the manifest and the icon group.
+# korvane_add_installer_resources(<target>)
+# Gives the installer executable <target> the manifest and the icon group.
 # The resource script is compiled in a library of its own so that the
 # target's C++ options never reach windres.
 function(korvane_add_installer_resources target)
@@ -34,7 +40,3 @@ function(korvane_add_installer_resources target)
   add_dependencies(${target}_resources korvane_icon)
   target_sources(${target} PRIVATE $<TARGET_OBJECTS:${target}_resources>)
 endfunction()
-
-if(TARGET korvane_setup)
-  korvane_add_installer_resources(korvane_setup)
-endif()

@@ -1,26 +1,38 @@
-# The Windows build: the installer executable and everything it embeds.
+# The Windows build: every installer executable is made by one function.
 
-add_executable(korvane_setup WIN32 src/main.cpp)
-target_link_libraries(korvane_setup PRIVATE korvane_win)
-target_compile_options(korvane_setup PRIVATE ${KORVANE_WARNINGS})
-# Static: the .exe depends on Windows' own DLLs only.
-target_link_options(korvane_setup PRIVATE -static -municode -s)
-set_target_properties(korvane_setup PROPERTIES OUTPUT_NAME korvane_setup)
-# Size: link-time optimisation over the installer's own code, and the
-# sections that nothing reaches left out of the link.
-set_target_properties(korvane_core korvane_win korvane_setup PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
-foreach(target korvane_core korvane_win korvane_setup)
-  target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
-endforeach()
-target_link_options(korvane_setup PRIVATE -ffunction-sections -fdata-sections -Wl,--gc-sections)
+# korvane_add_installer(<name> APP_EXE_GZ <file> WEBVIEW_LOADER_GZ <file>
+#                       [DEPENDS <targets>...] [NO_CHECK] [RELEASE])
+# Builds <name>.exe in the top of the build folder: the installer program,
+# its options and resources, with the two given payload files (see
+# korvane_embed_payloads for DEPENDS and NO_CHECK). RELEASE adds the steps of
+# a shipped build after linking: signing when configured, the .sha256 file
+# and the summary.
+function(korvane_add_installer name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_CHECK;RELEASE" "APP_EXE_GZ;WEBVIEW_LOADER_GZ" "DEPENDS")
+  add_executable(${name} WIN32 ${PROJECT_SOURCE_DIR}/src/main.cpp)
+  target_link_libraries(${name} PRIVATE korvane_win)
+  target_compile_options(${name} PRIVATE ${KORVANE_WARNINGS})
+  # Static: the .exe depends on Windows' own DLLs only. No link time stamp,
+  # so that the same inputs give the same bytes.
+  target_link_options(${name} PRIVATE -static -municode -s -Wl,--no-insert-timestamp)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  # Size: link-time optimisation over the installer's own code (korvane_core
+  # and korvane_win are built for it too), and the sections that nothing
+  # reaches left out of the link.
+  set_target_properties(${name} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
+  target_compile_options(${name} PRIVATE -ffunction-sections -fdata-sections)
+  target_link_options(${name} PRIVATE -ffunction-sections -fdata-sections -Wl,--gc-sections)
 
-# Payload embedding and the installer's resources.
-include(${CMAKE_CURRENT_LIST_DIR}/payloads.cmake OPTIONAL)
-include(${CMAKE_CURRENT_LIST_DIR}/resources.cmake OPTIONAL)
-
-# After each link, the size of the stub: the installer without its payloads
-# and icon images (tools/stub_size.py; the test stub_size holds it to a limit).
-add_custom_command(TARGET korvane_setup POST_BUILD
-  COMMAND ${KORVANE_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/../tools/stub_size.py $<TARGET_FILE:korvane_setup>
-          ${KORVANE_APP_EXE_GZ_FILE} ${KORVANE_WEBVIEW_LOADER_GZ_FILE}
-  VERBATIM)
+  set(embed_args APP_EXE_GZ ${arg_APP_EXE_GZ} WEBVIEW_LOADER_GZ ${arg_WEBVIEW_LOADER_GZ})
+  if(arg_DEPENDS)
+    list(APPEND embed_args DEPENDS ${arg_DEPENDS})
+  endif()
+  if(arg_NO_CHECK)
+    list(APPEND embed_args NO_CHECK)
+  endif()
+  korvane_embed_payloads(${name} ${embed_args})
+  korvane_add_installer_resources(${name})
+  if(arg_RELEASE)
+    korvane_add_release_steps(${name} APP_EXE_GZ ${arg_APP_EXE_GZ} WEBVIEW_LOADER_GZ ${arg_WEBVIEW_LOADER_GZ})
+  endif()
+endfunction()

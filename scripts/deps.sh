@@ -4,11 +4,12 @@
 set -euo pipefail
 
 build_packages=(
-  cmake make g++ zlib1g-dev                  # host tools: payload packer and checker
+  cmake make g++ zlib1g-dev libssl-dev        # host tools: payload packer and checker
   libdeflate-dev                              # the packer's DEFLATE (densest level)
   g++-mingw-w64-x86-64 mingw-w64-tools        # the cross compiler, windres
   libz-mingw-w64-dev                          # static zlib for the installer
   librsvg2-bin python3                        # the icon, rendered from its SVG
+  osslsigncode openssl                        # signing the installer, when asked to
 )
 test_packages=(
   libgtest-dev                                # unit tests

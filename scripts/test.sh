@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test: the pure logic natively and under sanitizers, the Windows
 # build under Wine (unit tests, the Win32 layer, checks of the built .exe),
-# a bounded fuzzing run of the gzip decoder, and the end-to-end tests of the
-# installer with real message boxes on a virtual display.
+# the release checks (a second build compared byte for byte, a signed
+# build), a bounded fuzzing run of the gzip decoder, and the end-to-end tests
+# of the installer (the signed one too) with real message boxes on a
+# virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -20,9 +22,9 @@ cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j"$jobs"
 ctest --preset native-asan
 
-step "Windows build"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$jobs"
+step "Windows build with the tests"
+cmake --preset windows-tests >/dev/null
+cmake --build --preset windows-tests -j"$jobs"
 
 # A Wine prefix of our own, so that runs neither disturb nor depend on the
 # machine's; removed at the end.
@@ -34,8 +36,12 @@ trap cleanup EXIT
 step "Windows tests under Wine"
 ctest --preset windows
 
+step "release checks: reproducible bytes, signing"
+bash scripts/release_check.sh
+
 step "fuzzing the gzip decoder"
 bash scripts/fuzz.sh "${KORVANE_FUZZ_SECONDS:-60}"
 
 step "end-to-end tests of korvane_setup.exe"
-/usr/bin/python3 -m pytest tests/e2e -p no:cacheprovider -rA --build-dir build/windows
+/usr/bin/python3 -m pytest tests/e2e -p no:cacheprovider -rA --build-dir build/windows \
+  --signed-installer build/signed/korvane_setup.exe

@@ -2,13 +2,16 @@
 """Writes real x86-64 machine code of a payload's size: the decoder benchmark's
 corpus and the application-sized test payload.
 
-    make_corpus.py OUTPUT [--size BYTES] [--dll-dir DIR] [--strip PROGRAM]
+    make_corpus.py OUTPUT [--size BYTES] [--dll-dir DIR] [--strip PROGRAM] [--head FILE]
 
 The bytes: Wine's own x86-64 PE DLLs (Debian's wine64 package, whose
 dependency libwine installs them in DLL_DIR), taken in sorted order of file
 name, each copied and stripped of its debug sections (strip --strip-debug),
 concatenated and cut to exactly BYTES (default 39,492,765, the application
-payload's size). The result begins with "MZ" and is the same on every run
+payload's size). With --head, FILE's bytes come first: a program followed by
+the corpus as data after its image, which Windows does not load, is still
+that program (the application-sized test payload is the stand-in Korvane.exe
+so). The result begins with "MZ" and is the same on every run
 with the same Wine package (the PE time stamps that strip writes are 0). Written beside OUTPUT and renamed, so that an
 interrupted run leaves no partial file.
 """
@@ -30,6 +33,7 @@ def main() -> int:
     parser.add_argument("--size", type=int, default=SIZE)
     parser.add_argument("--dll-dir", default=DLL_DIR)
     parser.add_argument("--strip", default="x86_64-w64-mingw32-strip")
+    parser.add_argument("--head", help="a file whose bytes come first")
     args = parser.parse_args()
 
     names = sorted(n for n in os.listdir(args.dll_dir) if n.endswith(".dll")) \
@@ -38,6 +42,9 @@ def main() -> int:
         print("make_corpus.py: no DLLs in %s (install Debian's wine64)" % args.dll_dir, file=sys.stderr)
         return 1
     out = bytearray()
+    if args.head:
+        with open(args.head, "rb") as f:
+            out += f.read()
     with tempfile.TemporaryDirectory() as scratch:
         copy = os.path.join(scratch, "copy.dll")
         for name in names:

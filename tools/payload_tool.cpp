@@ -3,6 +3,8 @@
 //
 //   payload_tool pack <input> <output.gz>        one gzip member of <input>
 //   payload_tool check <payload.gz>...           exit 1 on the first bad file
+//   payload_tool check-app <file> <version>      Korvane.exe, raw or gzip
+//   payload_tool check-loader <file>             WebView2Loader.dll, raw or gzip
 //   payload_tool damage-crc <input.gz> <output.gz>
 
 #include <cerrno>
@@ -15,6 +17,8 @@
 #include <string_view>
 
 #include "gzip_member.h"
+#include "payload/gunzip.h"
+#include "payload_checks.h"
 
 namespace korvane::tools {
 namespace {
@@ -77,6 +81,27 @@ int check(const std::string& path) {
   return 0;
 }
 
+// Checks what the payload `path` holds. A gzip file (it starts with
+// 1F 8B) is checked as a member first and judged by its decoded bytes.
+template <class Check>
+int check_content(const std::string& path, Check check) {
+  ToolResult<Bytes> file = read_file(path);
+  if (!file) return fail(file.error());
+  ToolResult<std::string> verdict;
+  if (file->size() >= 2 && (*file)[0] == 0x1F && (*file)[1] == 0x8B) {
+    ToolResult<PayloadFacts> facts = check_payload(*file);
+    if (!facts) return fail("bad payload " + path + ": " + facts.error());
+    IoResult<ByteBuffer> decoded = gunzip(*file);
+    if (!decoded) return fail("bad payload " + path + ": cannot decode");
+    verdict = check(std::span<const std::uint8_t>(decoded->data(), decoded->size()));
+  } else {
+    verdict = check(std::span<const std::uint8_t>(*file));
+  }
+  if (!verdict) return fail("bad payload " + path + ": " + verdict.error());
+  std::printf("payload %s: %s\n", path.c_str(), verdict->c_str());
+  return 0;
+}
+
 int damage_crc(const std::string& input, const std::string& output) {
   ToolResult<Bytes> file = read_file(input);
   if (!file) return fail(file.error());
@@ -90,7 +115,7 @@ int damage_crc(const std::string& input, const std::string& output) {
 int usage() {
   return fail(
       "usage: payload_tool pack <input> <output.gz> | check <payload.gz>... | "
-      "damage-crc <input.gz> <output.gz>");
+      "check-app <file> <version> | check-loader <file> | damage-crc <input.gz> <output.gz>");
 }
 
 }  // namespace
@@ -102,6 +127,11 @@ int main(int argc, char** argv) {
   const std::string_view command = argv[1];
   if (command == "pack" && argc == 4) return pack(argv[2], argv[3]);
   if (command == "damage-crc" && argc == 4) return damage_crc(argv[2], argv[3]);
+  if (command == "check-app" && argc == 4) {
+    const std::string version = argv[3];
+    return check_content(argv[2], [&](std::span<const std::uint8_t> image) { return check_app(image, version); });
+  }
+  if (command == "check-loader" && argc == 3) return check_content(argv[2], check_loader);
   if (command == "check") {
     for (int i = 2; i < argc; ++i) {
       if (const int rc = check(argv[i]); rc != 0) return rc;

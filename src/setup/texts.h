@@ -6,10 +6,12 @@
 #include <string_view>
 
 #include "core/path.h"
+#include "korvane_version.h"
 
 namespace korvane {
 
-inline constexpr std::string_view APP_VERSION = "0.2.0";
+// From the build (KORVANE_VERSION); the application payload carries the same.
+inline constexpr std::string_view APP_VERSION = KORVANE_VERSION_TEXT;
 
 inline constexpr std::string_view SETUP_CAPTION = "Korvane Setup";
 // U+2014 EM DASH with one space on either side.

@@ -8,6 +8,7 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent))
+import expected  # noqa: E402
 from harness import Stage, WineSession  # noqa: E402
 
 REPO = Path(__file__).resolve().parents[2]
@@ -16,13 +17,40 @@ REPO = Path(__file__).resolve().parents[2]
 def pytest_addoption(parser):
     parser.addoption("--build-dir", default=str(REPO / "build" / "windows"),
                      help="the Windows build folder holding korvane_setup.exe")
+    parser.addoption("--signed-installer", default="",
+                     help="a signed korvane_setup.exe with the build folder's payloads; "
+                          "the tests marked signed run only when it is given")
+
+
+def pytest_collection_modifyitems(config, items):
+    # Without a signed installer its tests are left out (not skipped: a
+    # skip fails the run).
+    if config.getoption("--signed-installer"):
+        return
+    dropped = [item for item in items if item.get_closest_marker("signed")]
+    if dropped:
+        config.hook.pytest_deselected(items=dropped)
+        items[:] = [item for item in items if not item.get_closest_marker("signed")]
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "signed: needs --signed-installer")
+    version_file = Path(config.getoption("--build-dir")) / "version.txt"
+    if version_file.is_file():
+        expected.VERSION = version_file.read_text(encoding="utf-8").strip()
 
 
 @pytest.fixture(scope="session")
 def build_dir(request) -> Path:
     d = Path(request.config.getoption("--build-dir")).resolve()
     assert (d / "korvane_setup.exe").is_file(), f"build korvane_setup.exe in {d} first"
+    assert expected.VERSION, f"no version.txt in {d}"
     return d
+
+
+@pytest.fixture(scope="session")
+def signed_installer(request) -> Path:
+    return Path(request.config.getoption("--signed-installer")).resolve()
 
 
 @pytest.fixture(scope="session")

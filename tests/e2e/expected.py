@@ -6,6 +6,10 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 
+# The installer's version, as the build wrote it into <build>/version.txt;
+# set by conftest.py before the test modules are imported.
+VERSION = ""
+
 # The characters that end a PowerShell single-quoted string.
 _QUOTES = "'\u2018\u2019\u201a\u201b"
 
@@ -20,6 +24,19 @@ GOLDEN = REPO / "tests" / "golden"
 GOLDEN_INSTALL_DIR = (GOLDEN / "install_dir.txt").read_text(encoding="utf-8")
 
 
+# The version the golden registration script was filled with (its one use,
+# DisplayVersion), replaced by the build's own.
+_GOLDEN_VERSION_LINE = b"-Name DisplayVersion -Value '0.2.0'\n"
+
+
+def golden_registration() -> bytes:
+    """The golden registration script, with the build's version."""
+    golden = (GOLDEN / "registration.ps1").read_bytes()
+    assert golden.count(_GOLDEN_VERSION_LINE) == 1
+    return golden.replace(_GOLDEN_VERSION_LINE,
+                          f"-Name DisplayVersion -Value '{VERSION}'\n".encode())
+
+
 def _for_folder(golden: bytes, install_dir: str) -> bytes:
     old = ps_escape(GOLDEN_INSTALL_DIR).encode()
     assert old in golden
@@ -28,7 +45,7 @@ def _for_folder(golden: bytes, install_dir: str) -> bytes:
 
 def shortcut_script(install_dir: str) -> str:
     """The registration script for `install_dir`."""
-    return _for_folder((GOLDEN / "registration.ps1").read_bytes(), install_dir).decode()
+    return _for_folder(golden_registration(), install_dir).decode()
 
 
 def uninstall_script_file(install_dir: str) -> bytes:

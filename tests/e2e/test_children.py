@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import time
 
-from expected import REGISTRATION_ARGS, record_text, shortcut_script, stop_commands
+from expected import REGISTRATION_ARGS, VERSION, record_text, shortcut_script, stop_commands
 from harness import winpath
 
 
@@ -99,7 +99,7 @@ def test_no_programs_to_be_found_the_run_still_ends_normally(stage):
     run = stage.start(variables={"PATH": winpath(empty)})
     run.press(run.next_box(), "Return")
     done = run.next_box()
-    assert done.text == "Korvane v0.2.0 was installed successfully and is now launching!"
+    assert done.text == f"Korvane v{VERSION} was installed successfully and is now launching!"
     run.press(done, "Return")
     assert run.wait() == 0
     assert (stage.profile.install_dir / "Korvane.exe").is_file()

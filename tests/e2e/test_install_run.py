@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from expected import record_text, shortcut_script, uninstall_script_file
+from expected import VERSION, record_text, shortcut_script, uninstall_script_file
 from harness import winpath
 
 SETUP = "Korvane Setup"
@@ -16,13 +16,13 @@ ERROR = "Korvane Setup \u2014 Error"
 
 def confirm_text(install_dir: str) -> str:
     return (
-        "Install Korvane v0.2.0?\n\nInstall folder:\n" + install_dir + "\n\n"
+        f"Install Korvane v{VERSION}?\n\nInstall folder:\n" + install_dir + "\n\n"
         "This will add Desktop & Start Menu shortcuts and keep all your existing playlists.\n\n"
         "Korvane Music Player by V4LDR1N"
     )
 
 
-SUCCESS_TEXT = "Korvane v0.2.0 was installed successfully and is now launching!"
+SUCCESS_TEXT = f"Korvane v{VERSION} was installed successfully and is now launching!"
 
 
 def assert_os_failure_box(box, code: int) -> None:

@@ -3,17 +3,16 @@
 from __future__ import annotations
 
 import hashlib
-
-import pytest
-
 import shutil
 import subprocess
 
-from expected import (GOLDEN, GOLDEN_INSTALL_DIR, REGISTRATION_ARGS, ps_escape, record_text, shortcut_script,
-                      stop_commands, uninstall_script_file)
+import pytest
+
+from expected import (GOLDEN, GOLDEN_INSTALL_DIR, REGISTRATION_ARGS, VERSION, golden_registration, ps_escape,
+                      record_text, shortcut_script, stop_commands, uninstall_script_file)
 from harness import winpath
 
-SUCCESS_TEXT = "Korvane v0.2.0 was installed successfully and is now launching!"
+SUCCESS_TEXT = f"Korvane v{VERSION} was installed successfully and is now launching!"
 
 FOLDERS = {
     "plain": "Local",
@@ -56,7 +55,7 @@ def test_scripts_for_the_golden_folder_byte_for_byte(stage, wine):
         [ps] = stage.records_of("powershell")
         args = [record_text(a) for a in ps["argv"]][1:]
         assert args[:6] == REGISTRATION_ARGS
-        assert args[6].encode() == (GOLDEN / "registration.ps1").read_bytes()
+        assert args[6].encode() == golden_registration()
 
         on_disk = (local / "Programs" / "Korvane" / "Uninstall-Korvane.ps1").read_bytes()
         assert on_disk == (GOLDEN / "Uninstall-Korvane.ps1").read_bytes()
@@ -99,7 +98,7 @@ def _interactive_install(stage, wine, shots: bool) -> dict:
     run = stage.start()
     confirm = run.next_box()
     assert confirm.caption == "Korvane Setup"
-    assert confirm.text.startswith("Install Korvane v0.2.0?\n\nInstall folder:\n")
+    assert confirm.text.startswith(f"Install Korvane v{VERSION}?\n\nInstall folder:\n")
     if shots:
         wine.screenshot("whole-install-confirmation")
     # Nothing has been stopped or written while the box waits.

@@ -259,12 +259,14 @@ class StandinApp(PeChecks):
         self.assertEqual(pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"],
                          self.pe.OPTIONAL_HEADER.Subsystem)
 
-    def test_version_resource_says_korvane_0_2_0(self):
+    def test_version_resource_says_korvane_and_the_build_version(self):
+        major, minor, patch = (int(n) for n in ARGS.version.split("."))
+        want_fixed = ((major << 16) | minor, patch << 16)
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        self.assertEqual((0x00000002, 0), (fixed.FileVersionMS, fixed.FileVersionLS), "0.2.0.0")
-        self.assertEqual((0x00000002, 0), (fixed.ProductVersionMS, fixed.ProductVersionLS))
+        self.assertEqual(want_fixed, (fixed.FileVersionMS, fixed.FileVersionLS), ARGS.version + ".0")
+        self.assertEqual(want_fixed, (fixed.ProductVersionMS, fixed.ProductVersionLS))
         strings = version_strings(self.pe)
-        for key, want in (("FileVersion", "0.2.0"), ("ProductVersion", "0.2.0"),
+        for key, want in (("FileVersion", ARGS.version), ("ProductVersion", ARGS.version),
                           ("ProductName", "Korvane"), ("FileDescription", "Korvane")):
             self.assertEqual(want, strings.get(key), key)
 
@@ -321,6 +323,7 @@ def main():
     parser.add_argument("--loader-raw")
     parser.add_argument("--standin-app")
     parser.add_argument("--standin-loader")
+    parser.add_argument("--version", help="the build's version, which the stand-in application carries")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 

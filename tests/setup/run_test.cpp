@@ -193,7 +193,7 @@ TEST(Run, RegistrationRunGetsTheFilledScriptAsItsSeventhArgument) {
   const auto& args = host.hidden_args[2];
   ASSERT_EQ(7u, args.size());
   EXPECT_EQ(shortcut_script("D:\\user''s data\\Programs\\Korvane\\Korvane.exe",
-                            "D:\\user''s data\\Programs\\Korvane", "0.2.0"),
+                            "D:\\user''s data\\Programs\\Korvane", KORVANE_VERSION_TEXT),
             args[6]);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "korvane_version.h"
+
 namespace korvane {
 namespace {
 
@@ -15,7 +17,7 @@ TEST(Texts, CaptionsAreExact) {
 TEST(Texts, ConfirmationHasEightLinesWithTheVersionAndFolder) {
   const std::string text = confirm_text(u"C:\\Users\\u\\AppData\\Local\\Programs\\Korvane");
   EXPECT_EQ(
-      "Install Korvane v0.2.0?\n"
+      "Install Korvane v" KORVANE_VERSION_TEXT "?\n"
       "\n"
       "Install folder:\n"
       "C:\\Users\\u\\AppData\\Local\\Programs\\Korvane\n"
@@ -35,7 +37,8 @@ TEST(Texts, ConfirmationShowsReplacementForUnpairedSurrogate) {
 }
 
 TEST(Texts, SuccessAndFailure) {
-  EXPECT_EQ("Korvane v0.2.0 was installed successfully and is now launching!", success_text());
+  EXPECT_EQ("Korvane v" KORVANE_VERSION_TEXT " was installed successfully and is now launching!",
+            success_text());
   EXPECT_EQ("Installation failed:\nAccess is denied. (os error 5)",
             failure_text("Access is denied. (os error 5)"));
 }

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Checks of a release build, after build/windows has been built:
+#  1. reproducible bytes: the sources copied to another folder and built
+#     there give a byte-identical korvane_setup.exe and stand-in payloads;
+#  2. signing: a throwaway self-signed certificate made with openssl; a
+#     wrong password stops the build with osslsigncode's reason and leaves
+#     no installer; the right one gives build/signed/korvane_setup.exe with
+#     the payloads of build/windows, which osslsigncode verifies and whose
+#     .sha256 file sha256sum accepts. The end-to-end tests install with it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+main=$root/build/windows
+scratch=$(mktemp -d /tmp/korvane-release.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+
+echo "-- second build from a copy of the sources in $scratch/src"
+mkdir "$scratch/src"
+git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$scratch/src"
+cmake --preset windows -S "$scratch/src" >/dev/null
+cmake --build "$scratch/src/build/windows" -j"$(nproc)" \
+  --target korvane_setup korvane_standin_app korvane_standin_loader >/dev/null
+status=0
+for f in korvane_setup.exe standin/Korvane.exe standin/WebView2Loader.dll \
+         payload/Korvane.exe.gz payload/WebView2Loader.dll.gz; do
+  a=$(sha256sum <"$main/$f" | cut -d' ' -f1)
+  b=$(sha256sum <"$scratch/src/build/windows/$f" | cut -d' ' -f1)
+  if [[ "$a" == "$b" ]]; then echo "same bytes  $a  $f"
+  else echo "DIFFERENT   $f: $a in build/windows, $b in the copy"; status=1; fi
+done
+((status == 0)) || exit 1
+
+echo "-- signing with a throwaway self-signed certificate"
+cert=$scratch/cert
+mkdir "$cert"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$cert/key.pem" -out "$cert/cert.pem" -days 2 \
+  -subj "/CN=Korvane release check" 2>/dev/null
+echo "release-check" >"$cert/password"
+echo "not-the-password" >"$cert/wrong"
+openssl pkcs12 -export -inkey "$cert/key.pem" -in "$cert/cert.pem" -out "$cert/signer.p12" \
+  -passout "file:$cert/password"
+signed=$root/build/signed
+configure_signed() {
+  cmake --preset windows -B "$signed" -DKORVANE_APP_EXE_GZ="$main/payload/Korvane.exe.gz" \
+    -DKORVANE_WEBVIEW_LOADER_GZ="$main/payload/WebView2Loader.dll.gz" \
+    -DKORVANE_SIGN_PKCS12="$cert/signer.p12" -DKORVANE_SIGN_PASSWORD_FILE="$1" >/dev/null
+}
+configure_signed "$cert/wrong"
+if cmake --build "$signed" --target korvane_setup -j"$(nproc)" >"$scratch/wrong.log" 2>&1; then
+  echo "a wrong password did not stop the build"; exit 1
+fi
+grep -A3 "osslsigncode sign failed" "$scratch/wrong.log"
+[[ ! -e "$signed/korvane_setup.exe" ]] || { echo "the unsigned installer was left behind"; exit 1; }
+
+configure_signed "$cert/password"
+cmake --build "$signed" --target korvane_setup -j"$(nproc)" | sed -n '/^korvane_setup.exe /,/SHA-256/p'
+osslsigncode verify -CAfile "$cert/cert.pem" -in "$signed/korvane_setup.exe" | grep -E "^(Signature verification|Message digest algorithm|Number of verified)"
+(cd "$signed" && sha256sum -c korvane_setup.exe.sha256)

@@ -1,0 +1,63 @@
+#!/usr/bin/python3
+"""Writes <installer>.sha256 (sha256sum's format) beside a built installer and
+prints one summary of the build: version, sizes, payloads, signature.
+
+usage: release_summary.py --installer <exe> --version <v> --signed yes|no --app <gz> --app-source <file>
+           --loader <gz> --loader-source <file>
+"""
+
+import argparse
+import hashlib
+import os
+import sys
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from stub_size import icon_image_bytes  # noqa: E402
+
+
+def decoded_facts(gz_path: str) -> tuple[int, int]:
+    """Decoded size and CRC-32 of the gzip member in `gz_path`."""
+    inflater = zlib.decompressobj(31)  # gzip framing, trailer checked
+    size = crc = 0
+    with open(gz_path, "rb") as f:
+        while chunk := f.read(1 << 20):
+            out = inflater.decompress(chunk)
+            size += len(out)
+            crc = zlib.crc32(out, crc)
+    out = inflater.flush()
+    return size + len(out), zlib.crc32(out, crc)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__)
+    for option in ("installer", "version", "signed", "app", "app-source", "loader",
+                   "loader-source"):
+        parser.add_argument("--" + option, required=True)
+    args = parser.parse_args()
+
+    with open(args.installer, "rb") as f:
+        digest = hashlib.file_digest(f, "sha256").hexdigest()
+    name = os.path.basename(args.installer)
+    checksum_file = args.installer + ".sha256"
+    with open(checksum_file, "w", encoding="utf-8") as f:
+        f.write(f"{digest}  {name}\n")
+
+    with open(args.installer, "rb") as f:
+        image = f.read()
+    size = len(image)
+    # The program itself: less the embedded gzip files and the icon images.
+    stub = size - os.path.getsize(args.app) - os.path.getsize(args.loader) - icon_image_bytes(image)
+    lines = [f"{name} {args.version}: {size:,} bytes, stub {stub:,} bytes, "
+             + ("signed" if args.signed == "yes" else "unsigned")]
+    for installed, gz, source in (("Korvane.exe", args.app, args.app_source),
+                                  ("WebView2Loader.dll", args.loader, args.loader_source)):
+        decoded, crc = decoded_facts(gz)
+        lines.append(f"  {installed}: {source} ({os.path.getsize(gz):,} bytes packed, "
+                     f"{decoded:,} bytes decoded, CRC-32 0x{crc:08X})")
+    lines.append(f"  SHA-256 {digest} ({checksum_file})")
+    print("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
