@@ -13,14 +13,7 @@
 namespace korvane {
 namespace {
 
-using test::ChildProcessTest;
-using test::exists;
-using test::module_dir;
-using test::read_file;
-using test::Record;
-using test::set_env;
-using test::show;
-using test::w;
+using namespace test;  // the child-process fixture and its helpers
 
 TEST_F(ChildProcessTest, LauncherPassesItsSettingsToTheChild) {
   const Path launcher = module_dir() + u"\\doubles\\launcher.exe";

@@ -18,14 +18,7 @@
 namespace korvane {
 namespace {
 
-using test::ChildProcessTest;
-using test::exists;
-using test::module_dir;
-using test::read_file;
-using test::Record;
-using test::set_env;
-using test::show;
-using test::w;
+using namespace test;  // the child-process fixture and its helpers
 
 std::vector<std::u16string> utf16_all(const std::vector<std::string>& args) {
   std::vector<std::u16string> out;
