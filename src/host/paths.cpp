@@ -86,15 +86,15 @@ IoResult<Path> get_long_path(PathView path, bool prefer_verbatim, const FullPath
     if (drive_absolute || two_separators) return Path(path);
   }
   auto absolute = full_path(path);
-  if (!absolute) return std::unexpected(absolute.error());
-  Path full = std::move(*absolute);
-  if (!prefer_verbatim && full.size() < 247) return full;
+  if (!absolute) return absolute;
+  const Path& full = *absolute;
+  if (!prefer_verbatim && full.size() < 247) return absolute;
 
   if (full.size() >= 3 && has_drive_prefix(full) && full[2] == u'\\') return Path(kVerbatimPrefix) + full;
   if (full.starts_with(kDevicePrefix)) return Path(kVerbatimPrefix) + full.substr(kDevicePrefix.size());
-  if (full.starts_with(kVerbatimPrefix) || full.starts_with(kNtPrefix)) return full;
+  if (full.starts_with(kVerbatimPrefix) || full.starts_with(kNtPrefix)) return absolute;
   if (full.starts_with(u"\\\\")) return Path(kVerbatimUncPrefix) + full.substr(2);
-  return full;
+  return absolute;
 }
 
 }  // namespace korvane
