@@ -46,6 +46,7 @@ function(korvane_add_release_steps target)
             --installer ${exe} --version ${KORVANE_VERSION} --signed ${signed}
             --app ${arg_APP_EXE_GZ} --app-source ${KORVANE_APP_EXE_GZ_SOURCE}
             --loader ${arg_WEBVIEW_LOADER_GZ} --loader-source ${KORVANE_WEBVIEW_LOADER_GZ_SOURCE}
+            --payload-tool ${KORVANE_PAYLOAD_TOOL}
     VERBATIM)
   # Another signing setup must relink, so that the new signature replaces the old.
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS

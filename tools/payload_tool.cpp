@@ -6,9 +6,13 @@
 //   payload_tool check-app <file> <version>      Korvane.exe, raw or gzip
 //   payload_tool check-loader <file>             WebView2Loader.dll, raw or gzip
 //   payload_tool damage-crc <input.gz> <output.gz>
+//   payload_tool stub-size <installer.exe> <app.gz> <loader.gz> [<max bytes>]
+//       prints the stub (the installer less its two payload files and its
+//       icon images) in bytes, then how it was made up; exit 1 over <max>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +23,7 @@
 #include "gzip_member.h"
 #include "payload/gunzip.h"
 #include "payload_checks.h"
+#include "pe_image.h"
 
 namespace korvane::tools {
 namespace {
@@ -112,10 +117,36 @@ int damage_crc(const std::string& input, const std::string& output) {
   return 0;
 }
 
+int stub_size(const std::string& installer, const std::string& app, const std::string& loader,
+              const char* max) {
+  ToolResult<Bytes> image = read_file(installer);
+  if (!image) return fail(image.error());
+  ToolResult<PeImage> pe = parse_pe(*image);
+  if (!pe) return fail(installer + ": " + pe.error());
+  constexpr std::uint32_t kRtIcon = 3;
+  ToolResult<std::vector<PeResourceData>> icons = resources(*pe, kRtIcon);
+  if (!icons) return fail(installer + ": " + icons.error());
+  std::uint64_t icon_bytes = 0;
+  for (const PeResourceData& icon : *icons) icon_bytes += icon.size;
+  std::error_code ec;
+  const std::uint64_t payload_bytes =
+      std::filesystem::file_size(app, ec) + std::filesystem::file_size(loader, ec);
+  if (ec) return fail("cannot read the size of a payload: " + ec.message());
+  const std::uint64_t stub = image->size() - payload_bytes - icon_bytes;
+  std::printf("%llu = file %zu - payloads %llu - icon images %llu\n",
+              static_cast<unsigned long long>(stub), image->size(),
+              static_cast<unsigned long long>(payload_bytes), static_cast<unsigned long long>(icon_bytes));
+  if (max != nullptr && stub > std::strtoull(max, nullptr, 10)) {
+    return fail(installer + ": the stub is " + std::to_string(stub) + " bytes, over the limit of " + max);
+  }
+  return 0;
+}
+
 int usage() {
   return fail(
       "usage: payload_tool pack <input> <output.gz> | check <payload.gz>... | "
-      "check-app <file> <version> | check-loader <file> | damage-crc <input.gz> <output.gz>");
+      "check-app <file> <version> | check-loader <file> | damage-crc <input.gz> <output.gz> | "
+      "stub-size <installer.exe> <app.gz> <loader.gz> [<max bytes>]");
 }
 
 }  // namespace
@@ -132,6 +163,9 @@ int main(int argc, char** argv) {
     return check_content(argv[2], [&](std::span<const std::uint8_t> image) { return check_app(image, version); });
   }
   if (command == "check-loader" && argc == 3) return check_content(argv[2], check_loader);
+  if (command == "stub-size" && (argc == 5 || argc == 6)) {
+    return stub_size(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
+  }
   if (command == "check") {
     for (int i = 2; i < argc; ++i) {
       if (const int rc = check(argv[i]); rc != 0) return rc;

@@ -211,44 +211,54 @@ ToolResult<std::vector<std::string>> exported_names(const PeImage& pe) {
   return names;
 }
 
-ToolResult<std::optional<PeVersion>> version_resource(const PeImage& pe) {
-  constexpr std::uint32_t kRtVersion = 16;
+ToolResult<std::vector<PeResourceData>> resources(const PeImage& pe, std::uint32_t type) {
+  std::vector<PeResourceData> found;
   const PeDataDirectory dir = pe.directory(PeDirectory::resources);
-  if (dir.address == 0) return std::nullopt;
+  if (dir.address == 0) return found;
   const auto root = pe.offset_of(dir.address);
   if (!root) return std::unexpected("the resource directory lies outside the file");
-  // Type, name and language levels: the first entry of type RT_VERSION,
-  // then the first name and the first language below it.
-  std::size_t table = *root;
+  // Type, name and language levels: every entry below the entries of `type`.
+  std::vector<std::size_t> tables{*root};
   for (int level = 0; level < 3; ++level) {
-    const auto named = u16(pe.file, table + 12);
-    const auto ids = u16(pe.file, table + 14);
-    if (!named || !ids) return std::unexpected("the resource directory is truncated");
-    const std::size_t entries = std::size_t{*named} + *ids;
-    std::optional<std::uint32_t> next;
-    for (std::size_t i = 0; i < entries; ++i) {
-      const auto id = u32(pe.file, table + 16 + i * 8);
-      const auto target = u32(pe.file, table + 16 + i * 8 + 4);
-      if (!id || !target) return std::unexpected("the resource directory is truncated");
-      if (level > 0 || *id == kRtVersion) {
-        next = *target;
-        break;
+    std::vector<std::size_t> next;
+    for (const std::size_t table : tables) {
+      const auto named = u16(pe.file, table + 12);
+      const auto ids = u16(pe.file, table + 14);
+      if (!named || !ids) return std::unexpected("the resource directory is truncated");
+      for (std::size_t i = 0; i < std::size_t{*named} + *ids; ++i) {
+        const auto id = u32(pe.file, table + 16 + i * 8);
+        const auto target = u32(pe.file, table + 16 + i * 8 + 4);
+        if (!id || !target) return std::unexpected("the resource directory is truncated");
+        if (level == 0 && *id != type) continue;
+        const bool subdirectory = (*target & 0x80000000u) != 0;
+        if (subdirectory != (level < 2)) return std::unexpected("the resource directory is malformed");
+        next.push_back(*root + (*target & 0x7FFFFFFFu));
+        if (next.size() > 65536) return std::unexpected("the resource directory does not end");
       }
     }
-    if (!next) return std::nullopt;
-    const bool subdirectory = (*next & 0x80000000u) != 0;
-    if (subdirectory != (level < 2)) return std::unexpected("the resource directory is malformed");
-    table = *root + (*next & 0x7FFFFFFFu);
+    tables = std::move(next);
   }
-  const auto data_rva = u32(pe.file, table);
-  const auto data_size = u32(pe.file, table + 4);
-  if (!data_rva || !data_size) return std::unexpected("the version resource entry is truncated");
-  const auto data = pe.offset_of(*data_rva);
-  if (!data || pe.file.size() - *data < *data_size) {
-    return std::unexpected("the version resource lies outside the file");
+  for (const std::size_t entry : tables) {
+    const auto data_rva = u32(pe.file, entry);
+    const auto data_size = u32(pe.file, entry + 4);
+    if (!data_rva || !data_size) return std::unexpected("a resource entry is truncated");
+    const auto data = pe.offset_of(*data_rva);
+    if (!data || pe.file.size() - *data < *data_size) {
+      return std::unexpected("a resource lies outside the file");
+    }
+    found.push_back({*data, *data_size});
   }
-  const std::size_t end = *data + *data_size;
-  const auto block = version_block(pe.file, *data, end, *data, false);
+  return found;
+}
+
+ToolResult<std::optional<PeVersion>> version_resource(const PeImage& pe) {
+  constexpr std::uint32_t kRtVersion = 16;
+  ToolResult<std::vector<PeResourceData>> found = resources(pe, kRtVersion);
+  if (!found) return std::unexpected(found.error());
+  if (found->empty()) return std::nullopt;
+  const std::size_t data = found->front().offset;
+  const std::size_t end = data + found->front().size;
+  const auto block = version_block(pe.file, data, end, data, false);
   if (!block || block->key != u"VS_VERSION_INFO" || block->value_length < 52) {
     return std::unexpected("the version resource is malformed");
   }
@@ -260,7 +270,7 @@ ToolResult<std::optional<PeVersion>> version_resource(const PeImage& pe) {
   }
   PeVersion version{{static_cast<std::uint16_t>(*ms >> 16), static_cast<std::uint16_t>(*ms),
                      static_cast<std::uint16_t>(*ls >> 16), static_cast<std::uint16_t>(*ls)},
-                    product_version(pe.file, *block, *data)};
+                    product_version(pe.file, *block, data)};
   return version;
 }
 

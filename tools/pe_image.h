@@ -52,6 +52,12 @@ struct PeImage {
   [[nodiscard]] std::optional<std::size_t> offset_of(std::uint32_t rva) const noexcept;
 };
 
+// Where one resource's data lies in the file.
+struct PeResourceData {
+  std::size_t offset;
+  std::uint32_t size;
+};
+
 // The version resource's parts that name the version.
 struct PeVersion {
   std::uint16_t file_version[4];  // fixed file version, most significant first
@@ -67,6 +73,10 @@ struct PeVersion {
 
 // Names of the functions the export directory exports by name.
 [[nodiscard]] ToolResult<std::vector<std::string>> exported_names(const PeImage& pe);
+
+// Every resource of `type` (RT_ICON is 3, RT_VERSION 16), in the order of the
+// resource directory: all names, all languages.
+[[nodiscard]] ToolResult<std::vector<PeResourceData>> resources(const PeImage& pe, std::uint32_t type);
 
 // The first version resource (RT_VERSION) with its fixed file version and
 // ProductVersion string; nothing when the image has no version resource.

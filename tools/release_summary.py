@@ -3,17 +3,14 @@
 prints one summary of the build: version, sizes, payloads, signature.
 
 usage: release_summary.py --installer <exe> --version <v> --signed yes|no --app <gz> --app-source <file>
-           --loader <gz> --loader-source <file>
+           --loader <gz> --loader-source <file> --payload-tool <payload_tool>
 """
 
 import argparse
 import hashlib
 import os
-import sys
+import subprocess
 import zlib
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from stub_size import icon_image_bytes  # noqa: E402
 
 
 def decoded_facts(gz_path: str) -> tuple[int, int]:
@@ -32,7 +29,7 @@ def decoded_facts(gz_path: str) -> tuple[int, int]:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__)
     for option in ("installer", "version", "signed", "app", "app-source", "loader",
-                   "loader-source"):
+                   "loader-source", "payload-tool"):
         parser.add_argument("--" + option, required=True)
     args = parser.parse_args()
 
@@ -43,11 +40,11 @@ def main() -> None:
     with open(checksum_file, "w", encoding="utf-8") as f:
         f.write(f"{digest}  {name}\n")
 
-    with open(args.installer, "rb") as f:
-        image = f.read()
-    size = len(image)
+    size = os.path.getsize(args.installer)
     # The program itself: less the embedded gzip files and the icon images.
-    stub = size - os.path.getsize(args.app) - os.path.getsize(args.loader) - icon_image_bytes(image)
+    measured = subprocess.run([args.payload_tool, "stub-size", args.installer, args.app, args.loader],
+                              check=True, capture_output=True, text=True)
+    stub = int(measured.stdout.split()[0])
     lines = [f"{name} {args.version}: {size:,} bytes, stub {stub:,} bytes, "
              + ("signed" if args.signed == "yes" else "unsigned")]
     for installed, gz, source in (("Korvane.exe", args.app, args.app_source),

@@ -148,6 +148,24 @@ class ContentChecks(unittest.TestCase):
                 self.assertTrue(lines[0].startswith(f"payload_tool: bad payload {path}: {reason}"),
                                 lines[0])
 
+    def test_stub_size_leaves_out_the_payload_files_and_the_icon_images(self):
+        # The stand-in application carries the installer's five icon images.
+        pe = pefile.PE(APP)
+        [icons] = [e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries
+                   if e.struct.Id == pefile.RESOURCE_TYPE["RT_ICON"]]
+        icon_bytes = sum(lang.data.struct.Size for name in icons.directory.entries
+                         for lang in name.directory.entries)
+        self.assertEqual(5, len(icons.directory.entries))
+        payloads = [self.write("a.gz", b"x" * 1000), self.write("b.gz", b"y" * 24)]
+        want = len(self.app) - 1024 - icon_bytes
+        result = run_tool("stub-size", APP, *payloads)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(str(want), result.stdout.split()[0])
+        self.assertEqual(0, run_tool("stub-size", APP, *payloads, str(want)).returncode)
+        over = run_tool("stub-size", APP, *payloads, str(want - 1))
+        self.assertEqual(1, over.returncode)
+        self.assertIn("over the limit", over.stderr)
+
 
 if __name__ == "__main__":
     TOOL, APP, LOADER, VERSION = sys.argv[1:5]
