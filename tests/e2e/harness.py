@@ -138,6 +138,9 @@ class WineSession:
     def kill_all(self) -> None:
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
+        # -k only asks; the next test must not meet a server still going down.
+        subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
 
     def windows_named(self, name: str) -> list[str]:
         r = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(name)}$"],
