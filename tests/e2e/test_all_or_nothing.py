@@ -154,3 +154,25 @@ def test_a_child_that_does_not_end_is_left_running_and_the_run_goes_on(stage, bu
     assert finished(stage, program) < runs, "the installer did not wait for every child"
     # Not stopped: each child runs to its own end after the installer is gone.
     assert ends_later(stage, program, runs)
+
+
+def test_two_installers_at_once_leave_whole_files_and_nothing_else(stage, build_dir):
+    runs = [stage.start("--silent"), stage.start("--silent")]
+    # A run may meet the application the other one started, or a file the
+    # other one has open (in use, or access denied while it is replaced):
+    # its failure box is dismissed; the files must be whole either way.
+    statuses = []
+    for run in runs:
+        while run.proc.poll() is None:
+            if len(run.boxes()) == 1:  # a run shows at most one failure box
+                box = run.next_box()
+                assert box.text.endswith(("(os error 32)", "(os error 5)")), box.text
+                run.press(box, "Return")
+                break
+            time.sleep(0.2)
+        statuses.append(run.wait())
+    assert INSTALLED in statuses and set(statuses) <= {INSTALLED, INSTALL_FAILURE}
+    files = folder(stage.profile.install_dir)
+    assert sorted(files) == sorted(NAMES)
+    for name in NAMES[:2]:
+        assert files[name] == (build_dir / "standin" / name).read_bytes(), name
