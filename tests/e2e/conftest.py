@@ -40,8 +40,13 @@ def pytest_collection_modifyitems(config, items):
     if os.geteuid() != 0:
         dropped = _leave_out(config, items, "tmpfs")
         if dropped:
-            print(f"\nNOT RUN without root (mounting a small tmpfs needs it): "
-                  f"{', '.join(item.nodeid for item in dropped)}")
+            reporter = config.pluginmanager.get_plugin("terminalreporter")
+            line = ("NOT RUN without root (mounting a small tmpfs needs it): "
+                    + ", ".join(item.nodeid for item in dropped))
+            if reporter is not None:
+                reporter.write_line(line, yellow=True, bold=True)
+            else:
+                print(line)
 
 
 def pytest_configure(config):
