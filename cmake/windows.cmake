@@ -1,17 +1,22 @@
 # The Windows build: every installer executable is made by one function.
 
 # korvane_add_installer(<name> APP_EXE_GZ <file> WEBVIEW_LOADER_GZ <file>
-#                       [DEPENDS <targets>...] [NO_CHECK] [RELEASE])
+#                       [DEPENDS <targets>...] [NO_CHECK] [RELEASE]
+#                       [CHILD_WAIT_LIMIT_MS <ms>])
 # Builds <name>.exe in the top of the build folder: the installer program,
 # its options and resources, with the two given payload files (see
 # korvane_embed_payloads for DEPENDS and NO_CHECK). RELEASE adds the steps of
 # a shipped build after linking: signing when configured, the .sha256 file
-# and the summary.
+# and the summary. CHILD_WAIT_LIMIT_MS replaces the two-minute limit of the
+# waits for taskkill and PowerShell (for a test installer).
 function(korvane_add_installer name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_CHECK;RELEASE" "APP_EXE_GZ;WEBVIEW_LOADER_GZ" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_CHECK;RELEASE" "APP_EXE_GZ;WEBVIEW_LOADER_GZ;CHILD_WAIT_LIMIT_MS" "DEPENDS")
   add_executable(${name} WIN32 ${PROJECT_SOURCE_DIR}/src/main.cpp)
   target_link_libraries(${name} PRIVATE korvane_win)
   target_compile_options(${name} PRIVATE ${KORVANE_WARNINGS})
+  if(arg_CHILD_WAIT_LIMIT_MS)
+    target_compile_definitions(${name} PRIVATE KORVANE_CHILD_WAIT_LIMIT_MS=${arg_CHILD_WAIT_LIMIT_MS})
+  endif()
   # Static: the .exe depends on Windows' own DLLs only. No link time stamp,
   # so that the same inputs give the same bytes.
   target_link_options(${name} PRIVATE -static -municode -s -Wl,--no-insert-timestamp)

@@ -37,4 +37,8 @@ IoResult<Path> temp_dir() {
   return win::fill_wide_buf([&](wchar_t* buffer, DWORD size) { return fn(size, buffer); });
 }
 
+std::uint32_t process_id() noexcept { return ::GetCurrentProcessId(); }
+
+std::uint64_t tick_count() noexcept { return ::GetTickCount64(); }
+
 }  // namespace korvane

@@ -124,6 +124,46 @@ IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) {
   return {};
 }
 
+IoResult<void> open_for_write(PathView path) {
+  auto target = get_long_path(path, true, full_path);
+  if (!target) return std::unexpected(target.error());
+  const win::UniqueFile file(::CreateFileW(win::wide(*target), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return std::unexpected(IoError::os(::GetLastError()));
+  return {};
+}
+
+IoResult<void> hard_link(PathView existing, PathView link) {
+  auto from = get_long_path(existing, true, full_path);
+  if (!from) return std::unexpected(from.error());
+  auto to = get_long_path(link, true, full_path);
+  if (!to) return std::unexpected(to.error());
+  if (!::CreateHardLinkW(win::wide(*to), win::wide(*from), nullptr)) {
+    return std::unexpected(IoError::os(::GetLastError()));
+  }
+  return {};
+}
+
+IoResult<void> move_file(PathView from, PathView to, bool replace) {
+  auto source = get_long_path(from, true, full_path);
+  if (!source) return std::unexpected(source.error());
+  auto target = get_long_path(to, true, full_path);
+  if (!target) return std::unexpected(target.error());
+  if (!::MoveFileExW(win::wide(*source), win::wide(*target),
+                     replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    return std::unexpected(IoError::os(::GetLastError()));
+  }
+  return {};
+}
+
+IoResult<void> delete_file(PathView path) {
+  auto target = get_long_path(path, true, full_path);
+  if (!target) return std::unexpected(target.error());
+  if (!::DeleteFileW(win::wide(*target))) return std::unexpected(IoError::os(::GetLastError()));
+  return {};
+}
+
 }  // namespace korvane
 
 // The error codes the directory walk names, as the SDK names them.

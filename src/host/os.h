@@ -40,6 +40,27 @@ namespace korvane {
 // way leaves what was written.
 [[nodiscard]] IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes);
 
+// Opens the existing file `path` for writing with write's sharing modes,
+// without truncating or changing it, and closes it again: the OS error when
+// it cannot be opened (2 when there is none, 32 when a program holds it).
+[[nodiscard]] IoResult<void> open_for_write(PathView path);
+
+// CreateHardLinkW: the second name `link` for the existing file `existing`.
+[[nodiscard]] IoResult<void> hard_link(PathView existing, PathView link);
+
+// MoveFileExW of `from` to `to`, with MOVEFILE_REPLACE_EXISTING when
+// `replace`.
+[[nodiscard]] IoResult<void> move_file(PathView from, PathView to, bool replace);
+
+// DeleteFileW of `path`.
+[[nodiscard]] IoResult<void> delete_file(PathView path);
+
+// GetCurrentProcessId.
+[[nodiscard]] std::uint32_t process_id() noexcept;
+
+// GetTickCount64: milliseconds since the system started.
+[[nodiscard]] std::uint64_t tick_count() noexcept;
+
 // Blocks for `d`, with a high-resolution waitable timer where possible.
 void sleep(Duration d) noexcept;
 

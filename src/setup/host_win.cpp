@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "host/create_dir.h"
+#include "host/file_unit.h"
 #include "host/os.h"
 #include "payload/payloads.h"
 #include "setup/win_services.h"
@@ -13,6 +14,9 @@ namespace {
 // Win32 wrappers it rests on, or the wrapper itself.
 class WindowsHost final : public SetupHost {
  public:
+  explicit WindowsHost(std::uint32_t child_wait_limit_ms) noexcept
+      : child_wait_limit_ms_(child_wait_limit_ms) {}
+
   std::u16string command_line() override {
     const wchar_t* line = ::GetCommandLineW();
     if (line == nullptr) return {};
@@ -26,7 +30,7 @@ class WindowsHost final : public SetupHost {
     return korvane::msg_box(caption, text, style);
   }
   void run_hidden(std::u16string_view program, std::span<const std::string> args) override {
-    korvane::run_hidden(program, args);
+    korvane::run_hidden(program, args, child_wait_limit_ms_);
   }
   void sleep(Duration d) override { korvane::sleep(d); }
   IoResult<void> create_dir_all(PathView path) override {
@@ -34,8 +38,15 @@ class WindowsHost final : public SetupHost {
   }
   std::span<const std::uint8_t> app_payload() override { return APP_EXE_GZ.bytes(); }
   std::span<const std::uint8_t> loader_payload() override { return WEBVIEW_LOADER_GZ.bytes(); }
-  IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) override {
-    return korvane::write(path, bytes);
+  IoResult<void> install_files(std::span<const UnitFile> files) override {
+    const FileOps ops{
+        .write = korvane::write,
+        .open_for_write = korvane::open_for_write,
+        .hard_link = korvane::hard_link,
+        .rename = move_file,
+        .remove = delete_file,
+    };
+    return replace_files(files, staging_tag(process_id(), tick_count()), ops);
   }
   void launch_app(PathView exe_path, PathView install_dir) override {
     korvane::launch_app(exe_path, install_dir);
@@ -43,10 +54,15 @@ class WindowsHost final : public SetupHost {
   std::string os_error_text(const IoError& error) override {
     return korvane::os_error_text(error, ntdll_loaded(), format_message);
   }
+
+ private:
+  std::uint32_t child_wait_limit_ms_;
 };
 
 }  // namespace
 
-std::unique_ptr<SetupHost> make_windows_host() { return std::make_unique<WindowsHost>(); }
+std::unique_ptr<SetupHost> make_windows_host(std::uint32_t child_wait_limit_ms) {
+  return std::make_unique<WindowsHost>(child_wait_limit_ms);
+}
 
 }  // namespace korvane

@@ -57,29 +57,30 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   const Path dll_path = join(install_dir, u"WebView2Loader.dll");
   const Path uninstall_script_path = join(install_dir, u"Uninstall-Korvane.ps1");
 
-  // Both payloads decode before anything is written, so a damaged one leaves
-  // no new file behind.
+  // Both payloads decode before anything is written.
   auto app = gunzip(host.app_payload());
   if (!app) return fail(app.error());
   auto loader = gunzip(host.loader_payload());
   if (!loader) return fail(loader.error());
-
-  if (auto written = host.write(exe_path, *app); !written) return fail(written.error());
-  if (auto written = host.write(dll_path, *loader); !written) return fail(written.error());
 
   const std::string escaped_install_dir = ps_escape(to_string_lossy(install_dir));
   const std::string escaped_exe_path = ps_escape(to_string_lossy(exe_path));
 
   {
     const std::string script = uninstall_script_file(escaped_install_dir);
-    (void)host.write(uninstall_script_path, std::span(reinterpret_cast<const std::uint8_t*>(script.data()),
-                                                      script.size()));
+    const UnitFile files[] = {
+        {exe_path, *app},
+        {dll_path, *loader},
+        {uninstall_script_path,
+         std::span(reinterpret_cast<const std::uint8_t*>(script.data()), script.size())},
+    };
+    if (auto placed = host.install_files(files); !placed) return fail(placed.error());
   }
   register_installation(host, shortcut_script(escaped_exe_path, escaped_install_dir, APP_VERSION));
   return exe_path;
 }
 
-void run_setup(SetupHost& host) {
+std::uint32_t run_setup(SetupHost& host) {
   const bool silent = silent_requested(host);
 
   auto install_dir = locate_install_dir(host);
@@ -88,11 +89,11 @@ void run_setup(SetupHost& host) {
     // be installed where the shortcuts would find it.
     (void)host.msg_box(ERROR_CAPTION, failure_text(host.os_error_text(install_dir.error())),
                        FAILURE_STYLE);
-    return;
+    return kExitInstallFailure;
   }
 
   if (!silent && host.msg_box(SETUP_CAPTION, confirm_text(*install_dir), CONFIRM_STYLE) != IDOK_RESULT) {
-    return;
+    return kExitUserExit;
   }
 
   stop_running_copies(host);
@@ -101,11 +102,12 @@ void run_setup(SetupHost& host) {
   auto outcome = install(host, *install_dir);
   if (!outcome) {
     (void)host.msg_box(ERROR_CAPTION, failure_text(outcome.error()), FAILURE_STYLE);
-    return;
+    return kExitInstallFailure;
   }
 
   host.launch_app(*outcome, *install_dir);
   if (!silent) (void)host.msg_box(SETUP_CAPTION, success_text(), SUCCESS_STYLE);
+  return kExitInstalled;
 }
 
 }  // namespace korvane

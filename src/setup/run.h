@@ -12,6 +12,7 @@
 #include "core/duration.h"
 #include "core/io_error.h"
 #include "core/path.h"
+#include "host/file_unit.h"
 
 namespace korvane {
 
@@ -35,12 +36,20 @@ class SetupHost {
   [[nodiscard]] virtual IoResult<void> create_dir_all(PathView path) = 0;
   [[nodiscard]] virtual std::span<const std::uint8_t> app_payload() = 0;
   [[nodiscard]] virtual std::span<const std::uint8_t> loader_payload() = 0;
-  [[nodiscard]] virtual IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) = 0;
+  // Puts every file in place with its bytes, or none (replace_files): after
+  // a failure each target holds what it held before.
+  [[nodiscard]] virtual IoResult<void> install_files(std::span<const UnitFile> files) = 0;
   virtual void launch_app(PathView exe_path, PathView install_dir) = 0;
   [[nodiscard]] virtual std::string os_error_text(const IoError& error) = 0;
 };
 
 inline constexpr Duration kStopPause{0, 350'000'000};
+
+// The run's exit status, as Windows Installer names the outcomes, so that
+// deployment tools (winget, Intune, Configuration Manager) read it.
+inline constexpr std::uint32_t kExitInstalled = 0;
+inline constexpr std::uint32_t kExitUserExit = 1602;         // ERROR_INSTALL_USEREXIT
+inline constexpr std::uint32_t kExitInstallFailure = 1603;   // ERROR_INSTALL_FAILURE
 
 // The installation directory: LOCALAPPDATA (or else the temporary directory)
 // joined with Programs and Korvane, made absolute when it is not (an empty or
@@ -49,14 +58,17 @@ inline constexpr Duration kStopPause{0, 350'000'000};
 // temporary directory or the absolute form cannot be had.
 [[nodiscard]] IoResult<Path> locate_install_dir(SetupHost& host);
 
-// The installation proper: directory, payloads, files, scripts, registration.
+// The installation proper: directory, payloads, files, registration.
 // Gives the application's path, or the failure text of the first fatal error.
-// Fatal: creating the directory, decoding either payload, writing the
-// application or the loader (the application imports the loader at load
-// time, so it cannot start without it).
+// Fatal: creating the directory, decoding either payload, putting the three
+// files in place. They go in as one unit (the application imports the loader
+// at load time, and a registered uninstaller must be there), so a failure
+// leaves the folder as it was and an earlier version still starts.
 [[nodiscard]] std::expected<Path, std::string> install(SetupHost& host, PathView install_dir);
 
-// The whole run; the caller then ends the process with status 0.
-void run_setup(SetupHost& host);
+// The whole run. Gives the exit status: kExitInstalled (passed-over steps
+// may have failed), kExitUserExit when the confirmation ended the run, or
+// kExitInstallFailure once the failure box was dismissed.
+[[nodiscard]] std::uint32_t run_setup(SetupHost& host);
 
 }  // namespace korvane

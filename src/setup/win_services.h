@@ -23,7 +23,8 @@ namespace korvane {
 [[nodiscard]] MessageAnswer format_message(std::uint32_t flags, bool from_ntdll,
                                            std::uint32_t code);
 
-// The real system behind SetupHost.
-[[nodiscard]] std::unique_ptr<SetupHost> make_windows_host();
+// The real system behind SetupHost; taskkill and PowerShell are each waited
+// for at most `child_wait_limit_ms` milliseconds.
+[[nodiscard]] std::unique_ptr<SetupHost> make_windows_host(std::uint32_t child_wait_limit_ms);
 
 }  // namespace korvane

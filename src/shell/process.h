@@ -16,6 +16,13 @@ namespace korvane {
 
 inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;
 inline constexpr std::uint32_t kCreateUnicodeEnvironment = 0x00000400;
+// A wait limit that never ends (INFINITE).
+inline constexpr std::uint32_t kNoWaitLimit = 0xFFFFFFFF;
+// The longest wait for a hidden child, in milliseconds: far beyond a normal
+// run, PowerShell's first start on a slow, scanned machine included.
+inline constexpr std::uint32_t kChildWaitLimitMs = 2 * 60 * 1000;
+// The OS error of a wait that reached its limit (WAIT_TIMEOUT).
+inline constexpr std::uint32_t kWaitTimeout = 258;
 
 // One start, built by the caller and used once. The views must outlive the
 // start_child call.
@@ -67,14 +74,18 @@ class StartedChild {
 // OutOfMemory when a buffer cannot be had. Nothing stays open on failure.
 [[nodiscard]] IoResult<StartedChild> start_child(const StartRequest& request) noexcept;
 
-// Waits for `child` without a time limit and gives its exit status; the OS
-// error of the wait or of GetExitCodeProcess otherwise. Both handles are
-// closed, process first, whatever the outcome.
-[[nodiscard]] IoResult<std::uint32_t> wait_child(StartedChild child) noexcept;
+// Waits for `child` at most `limit_ms` milliseconds and gives its exit
+// status; OS error kWaitTimeout past the limit, when the child is left
+// running; the OS error of the wait or of GetExitCodeProcess otherwise. Both
+// handles are closed, process first, whatever the outcome.
+[[nodiscard]] IoResult<std::uint32_t> wait_child(StartedChild child,
+                                                 std::uint32_t limit_ms = kNoWaitLimit) noexcept;
 
-// Starts `program` without a console window and waits for it; every outcome
-// is passed over.
-void run_hidden(std::u16string_view program, std::span<const std::string> args) noexcept;
+// Starts `program` without a console window and waits for it at most
+// `limit_ms` milliseconds; every outcome is passed over, a child still
+// running at the limit included (it is not stopped).
+void run_hidden(std::u16string_view program, std::span<const std::string> args,
+                std::uint32_t limit_ms = kChildWaitLimitMs) noexcept;
 
 // Starts the installed application in `install_dir`, not waited for; a
 // failure is passed over.

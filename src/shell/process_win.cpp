@@ -123,9 +123,12 @@ IoResult<StartedChild> start_child(const StartRequest& request) noexcept {
   }
 }
 
-IoResult<std::uint32_t> wait_child(StartedChild child) noexcept {
+IoResult<std::uint32_t> wait_child(StartedChild child, std::uint32_t limit_ms) noexcept {
   IoResult<std::uint32_t> status;
-  if (::WaitForSingleObject(child.process(), INFINITE) != WAIT_OBJECT_0) {
+  if (const DWORD waited = ::WaitForSingleObject(child.process(), limit_ms);
+      waited == WAIT_TIMEOUT) {
+    status = std::unexpected(IoError::os(kWaitTimeout));
+  } else if (waited != WAIT_OBJECT_0) {
     status = std::unexpected(IoError::os(::GetLastError()));
   } else if (DWORD code = 0; !::GetExitCodeProcess(child.process(), &code)) {
     status = std::unexpected(IoError::os(::GetLastError()));
@@ -136,11 +139,12 @@ IoResult<std::uint32_t> wait_child(StartedChild child) noexcept {
   return status;
 }
 
-void run_hidden(std::u16string_view program, std::span<const std::string> args) noexcept {
+void run_hidden(std::u16string_view program, std::span<const std::string> args,
+                std::uint32_t limit_ms) noexcept {
   auto child = start_child({.program = program, .args = args, .working_dir = std::nullopt,
                             .flags = kCreateNoWindow});
   if (!child) return;
-  static_cast<void>(wait_child(std::move(*child)));
+  static_cast<void>(wait_child(std::move(*child), limit_ms));
 }
 
 void launch_app(PathView exe_path, PathView install_dir) noexcept {
@@ -154,3 +158,5 @@ void launch_app(PathView exe_path, PathView install_dir) noexcept {
 
 static_assert(korvane::kCreateNoWindow == CREATE_NO_WINDOW);
 static_assert(korvane::kCreateUnicodeEnvironment == CREATE_UNICODE_ENVIRONMENT);
+static_assert(korvane::kNoWaitLimit == INFINITE);
+static_assert(korvane::kWaitTimeout == WAIT_TIMEOUT);

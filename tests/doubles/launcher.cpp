@@ -36,7 +36,8 @@ int usage(const std::string& why) {
   print_error(why);
   print_error(
       "usage: launcher.exe [--set NAME=VALUE]... [--unset NAME]... [--stdout FILE] "
-      "[--no-std-handles] [--cwd DIR] [--raw-cmdline TEXT] -- PROGRAM [ARGS...]");
+      "[--no-std-handles] [--cwd DIR] [--raw-cmdline TEXT] [--status-file FILE] "
+      "-- PROGRAM [ARGS...]");
   return kFailure;
 }
 
@@ -63,6 +64,7 @@ int wmain(int argc, wchar_t** argv) {
   std::optional<std::u16string> stdout_file;
   std::optional<std::u16string> cwd;
   std::optional<std::u16string> raw_cmdline;
+  std::optional<std::u16string> status_file;
   bool no_std_handles = false;
   std::size_t i = 0;
   for (; i < args.size() && args[i] != u"--"; ++i) {
@@ -73,7 +75,8 @@ int wmain(int argc, wchar_t** argv) {
       continue;
     }
     const bool takes_value = opt == u"--set" || opt == u"--unset" || opt == u"--stdout" ||
-                             opt == u"--cwd" || opt == u"--raw-cmdline";
+                             opt == u"--cwd" || opt == u"--raw-cmdline" ||
+                             opt == u"--status-file";
     if (!takes_value) return usage("unknown option: " + korvane::to_string_lossy(opt));
     if (!has_value) return usage("option without a value: " + korvane::to_string_lossy(opt));
     const std::u16string& value = args[++i];
@@ -95,6 +98,8 @@ int wmain(int argc, wchar_t** argv) {
       stdout_file = value;
     } else if (opt == u"--cwd") {
       cwd = value;
+    } else if (opt == u"--status-file") {
+      status_file = value;
     } else {
       raw_cmdline = value;
     }
@@ -148,5 +153,16 @@ int wmain(int argc, wchar_t** argv) {
   }
   DWORD code = 0;
   if (!::GetExitCodeProcess(process.get(), &code)) return fail("reading the exit code", ::GetLastError());
+  // A Linux caller sees only the low 8 bits of the status; the file has all 32.
+  if (status_file) {
+    const OwnedHandle out(::CreateFileW(wide(*status_file), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::string text = std::to_string(code);
+    DWORD written = 0;
+    if (out.get() == INVALID_HANDLE_VALUE ||
+        !::WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+      return fail("writing " + korvane::to_string_lossy(*status_file), ::GetLastError());
+    }
+  }
   return static_cast<int>(code);
 }

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import sys
 from pathlib import Path
 
@@ -22,19 +23,35 @@ def pytest_addoption(parser):
                           "the tests marked signed run only when it is given")
 
 
-def pytest_collection_modifyitems(config, items):
-    # Without a signed installer its tests are left out (not skipped: a
-    # skip fails the run).
-    if config.getoption("--signed-installer"):
-        return
-    dropped = [item for item in items if item.get_closest_marker("signed")]
+def _leave_out(config, items, marker: str) -> list:
+    dropped = [item for item in items if item.get_closest_marker(marker)]
     if dropped:
         config.hook.pytest_deselected(items=dropped)
-        items[:] = [item for item in items if not item.get_closest_marker("signed")]
+        items[:] = [item for item in items if not item.get_closest_marker(marker)]
+    return dropped
+
+
+def pytest_collection_modifyitems(config, items):
+    # Tests that cannot run here are left out (not skipped: a skip fails the
+    # run). Without a signed installer, its tests; without root (CI has it),
+    # the tests that mount a small tmpfs, with the reason printed.
+    if not config.getoption("--signed-installer"):
+        _leave_out(config, items, "signed")
+    if os.geteuid() != 0:
+        dropped = _leave_out(config, items, "tmpfs")
+        if dropped:
+            reporter = config.pluginmanager.get_plugin("terminalreporter")
+            line = ("NOT RUN without root (mounting a small tmpfs needs it): "
+                    + ", ".join(item.nodeid for item in dropped))
+            if reporter is not None:
+                reporter.write_line(line, yellow=True, bold=True)
+            else:
+                print(line)
 
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "signed: needs --signed-installer")
+    config.addinivalue_line("markers", "tmpfs: mounts a small tmpfs, needs root")
     version_file = Path(config.getoption("--build-dir")) / "version.txt"
     if version_file.is_file():
         expected.VERSION = version_file.read_text(encoding="utf-8").strip()

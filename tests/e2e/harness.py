@@ -158,10 +158,12 @@ class WineSession:
 class InstallerRun:
     """One run of the installer (through the launcher) in a test folder."""
 
-    def __init__(self, session: WineSession, proc: subprocess.Popen, trace: Path):
+    def __init__(self, session: WineSession, proc: subprocess.Popen, trace: Path,
+                 status_file: Path | None = None):
         self.session = session
         self.proc = proc
         self.trace = trace
+        self.status_file = status_file
         self._boxes_seen = 0
 
     def boxes(self) -> list[Box]:
@@ -228,7 +230,12 @@ class InstallerRun:
         d.close()
 
     def wait(self, timeout: float = RUN_TIMEOUT) -> int:
-        return self.proc.wait(timeout=timeout)
+        """The installer's whole 32-bit exit status (Wine hands Linux only
+        its low 8 bits; the launcher writes all of it)."""
+        code = self.proc.wait(timeout=timeout)
+        if self.status_file is not None and self.status_file.exists():
+            return int(self.status_file.read_text(encoding="ascii"))
+        return code
 
 
 @dataclasses.dataclass
@@ -351,17 +358,20 @@ class Stage:
             cmd += ["--cwd", winpath(cwd)]
         if raw_cmdline is not None:
             cmd += ["--raw-cmdline", raw_cmdline]
+        run_id = time.monotonic_ns()
+        status_file = self.root / f"status-{run_id}.txt"
+        cmd += ["--status-file", winpath(status_file)]
         cmd += ["--", winpath(installer or self.installer), *args]
         env = self.session.env
         if self._overrides:
             env["WINEDLLOVERRIDES"] = ";".join([env["WINEDLLOVERRIDES"], *sorted(self._overrides)])
         if trace_boxes:
             env["WINEDEBUG"] = "trace+msgbox"
-        trace = self.root / f"trace-{time.monotonic_ns()}.txt"
+        trace = self.root / f"trace-{run_id}.txt"
         with open(trace, "wb") as err:
             proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=err,
                                     cwd=self.root)
-        return InstallerRun(self.session, proc, trace)
+        return InstallerRun(self.session, proc, trace, status_file)
 
     def run_silent(self, *extra: str, **kw) -> InstallerRun:
         run = self.start("--silent", *extra, **kw)

@@ -24,6 +24,9 @@ def confirm_text(install_dir: str) -> str:
 
 SUCCESS_TEXT = f"Korvane v{VERSION} was installed successfully and is now launching!"
 
+# The exit statuses deployment tools read (Windows Installer's names).
+INSTALLED, USER_EXIT, INSTALL_FAILURE = 0, 1602, 1603
+
 
 def assert_os_failure_box(box, code: int) -> None:
     """The failure box with a system message and the OS error `code`."""
@@ -48,7 +51,7 @@ def test_not_a_switch_asks_for_confirmation(stage):
     box = run.next_box()
     assert box.caption == SETUP
     run.press(box, "Escape")
-    assert run.wait() == 0
+    assert run.wait() == USER_EXIT
     assert not (stage.profile.local / "Programs").exists()
 
 
@@ -68,7 +71,7 @@ def test_confirmation_then_ok_installs_and_reports_success(stage, wine):
     wine.screenshot("success-box")
     assert (stage.profile.install_dir / "Korvane.exe").is_file()
     run.press(done, "Return")
-    assert run.wait() == 0
+    assert run.wait() == INSTALLED
     assert len(run.boxes()) == 2
 
 
@@ -82,7 +85,7 @@ def test_declining_the_confirmation_changes_nothing(stage, answer):
         run.press(box, "Escape")
     else:
         run.close(box)
-    assert run.wait() == 0
+    assert run.wait() == USER_EXIT
     assert not (stage.profile.local / "Programs").exists()
     assert len(run.boxes()) == 1
     # No process was stopped and nothing started: no child ran at all.
@@ -100,7 +103,7 @@ def test_install_dir_occupied_by_a_file_shows_the_failure_box(stage, wine, silen
     assert_os_failure_box(box, 183)
     wine.screenshot("failure-box" + ("-silent" if silent else ""))
     run.press(box, "Return")
-    assert run.wait() == 0
+    assert run.wait() == INSTALL_FAILURE
     assert stage.profile.install_dir.read_bytes() == b"not a folder"
     assert not stage.app_record.exists()
 
@@ -119,7 +122,7 @@ def test_confirmation_without_localappdata_shows_the_temp_folder(stage):
     # TEMP ends in a backslash; the join adds no second one.
     assert box.text_matches(confirm_text(winpath(stage.profile.temp) + "\\Programs\\Korvane")), box.text
     run.press(box, "Escape")
-    assert run.wait() == 0
+    assert run.wait() == USER_EXIT
 
 
 def test_localappdata_with_spaces_apostrophe_and_non_ascii_letters(stage):
@@ -154,7 +157,7 @@ def test_switches_on_the_raw_command_line(stage, tail, silent):
         box = run.next_box()
         assert box.caption == SETUP
         run.press(box, "Escape")
-    assert run.wait() == 0
+    assert run.wait() == (INSTALLED if silent else USER_EXIT)
     assert stage.profile.install_dir.is_dir() == silent
     if silent:
         assert run.boxes() == []
@@ -165,7 +168,7 @@ def test_empty_command_line_asks_for_confirmation(stage):
     box = run.next_box()
     assert box.caption == SETUP
     run.press(box, "Escape")
-    assert run.wait() == 0
+    assert run.wait() == USER_EXIT
     assert not stage.profile.install_dir.exists()
 
 
@@ -184,8 +187,8 @@ def test_application_that_cannot_be_written_ends_in_the_failure_box(stage):
     box = run.next_box()
     assert_os_failure_box(box, 5)
     run.press(box, "Return")
-    assert run.wait() == 0
-    # Nothing after the fatal step: no loader, no script, no registration, no start.
+    assert run.wait() == INSTALL_FAILURE
+    # Nothing new in the folder, no registration, no start.
     assert sorted(p.name for p in stage.profile.install_dir.iterdir()) == ["Korvane.exe"]
     assert stage.records_of("powershell") == []
     assert not stage.app_record.exists()
@@ -217,10 +220,12 @@ def test_loader_held_by_a_running_program_ends_in_the_failure_box(stage, wine):
         assert_os_failure_box(box, 32)
         wine.screenshot("failure-box-held-loader")
         run.press(box, "Return")
-        assert run.wait() == 0
+        assert run.wait() == INSTALL_FAILURE
         assert len(run.boxes()) == 2, "no success box"
-        # Nothing after the fatal step: no script, no registration, no start.
+        # The folder as it was: no new file, no script, no registration, no start.
         assert loader.read_bytes() == old_loader
+        assert sorted(p.name for p in install_dir.iterdir()) == ["Holder.exe", "Korvane.exe",
+                                                                  "WebView2Loader.dll"]
         assert not (install_dir / "Uninstall-Korvane.ps1").exists()
         assert len(stage.records_of("powershell")) == 1
         assert len(stage.app_records_now()) == starts
@@ -254,4 +259,4 @@ def test_confirmation_shows_the_absolute_folder_for_a_relative_localappdata(stag
     box = run.next_box()
     assert box.text == confirm_text(winpath(cwd / "rel" / "Programs" / "Korvane"))
     run.press(box, "Escape")
-    assert run.wait() == 0
+    assert run.wait() == USER_EXIT

@@ -37,7 +37,7 @@ def test_damaged_payload_shows_the_decoder_error_and_writes_nothing(wine, tmp_pa
         assert box.text == "Installation failed:\ncorrupt gzip stream does not have a matching checksum"
         wine.screenshot("failure-box-damaged-payload")
         run.press(box, "Return")
-        assert run.wait() == 0
+        assert run.wait() == 1603
         assert stage.profile.install_dir.is_dir()
         assert list(stage.profile.install_dir.iterdir()) == []
     finally:

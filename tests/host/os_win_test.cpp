@@ -11,6 +11,7 @@
 
 #include "core/utf.h"
 #include "host/create_dir.h"
+#include "host/file_unit.h"
 #include "setup/win_services.h"
 #include "win/handle.h"
 #include "win/wide.h"
@@ -109,6 +110,70 @@ TEST_F(HostFiles, FileHeldWithoutSharingGivesTheSharingViolation) {
   EXPECT_TRUE(os_error_text(r.error()).ends_with(" (os error 32)"));
   held.reset();
   EXPECT_EQ("running", read(file));
+}
+
+// The unit as the Windows host composes it, over the real calls.
+IoResult<void> replace_all(const Path& dir, const std::string& app, const std::string& loader) {
+  const Path app_path = dir + u"\\Korvane.exe";
+  const Path loader_path = dir + u"\\WebView2Loader.dll";
+  const UnitFile files[] = {
+      {app_path, {reinterpret_cast<const std::uint8_t*>(app.data()), app.size()}},
+      {loader_path, {reinterpret_cast<const std::uint8_t*>(loader.data()), loader.size()}},
+  };
+  const FileOps ops{.write = write, .open_for_write = open_for_write, .hard_link = hard_link,
+                    .rename = move_file, .remove = delete_file};
+  return replace_files(files, staging_tag(process_id(), tick_count()), ops);
+}
+
+std::vector<std::string> names_in(const Path& dir) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE find = ::FindFirstFileW(win::wide(dir + u"\\*"), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = to_string_lossy(from_wide(found.cFileName));
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+  return names;
+}
+
+TEST_F(HostFiles, UnitReplacesEveryFileAndLeavesNoOtherName) {
+  ASSERT_TRUE(replace_all(root_, "first application", "first loader"));
+  ASSERT_TRUE(replace_all(root_, "second", "second loader"));
+  EXPECT_EQ((std::vector<std::string>{"Korvane.exe", "WebView2Loader.dll"}), names_in(root_));
+  EXPECT_EQ("second", read(root_ + u"\\Korvane.exe"));
+  EXPECT_EQ("second loader", read(root_ + u"\\WebView2Loader.dll"));
+}
+
+TEST_F(HostFiles, UnitWithAHeldFileChangesNothing) {
+  ASSERT_TRUE(replace_all(root_, "old application", "old loader"));
+  const Path loader = root_ + u"\\WebView2Loader.dll";
+  win::UniqueFile held(::CreateFileW(win::wide(loader), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  const auto r = replace_all(root_, "new application", "new loader");
+  ASSERT_FALSE(r);
+  EXPECT_EQ(IoError::os(32), r.error());
+  held.reset();
+  EXPECT_EQ((std::vector<std::string>{"Korvane.exe", "WebView2Loader.dll"}), names_in(root_));
+  EXPECT_EQ("old application", read(root_ + u"\\Korvane.exe"));
+  EXPECT_EQ("old loader", read(loader));
+}
+
+TEST_F(HostFiles, FileOperationsGiveTheSystemsErrors) {
+  const Path a = root_ + u"\\a", b = root_ + u"\\b";
+  EXPECT_EQ(IoError::os(2), open_for_write(a).error());
+  ASSERT_TRUE(write(a, bytes_of("a")));
+  ASSERT_TRUE(write(b, bytes_of("b")));
+  EXPECT_TRUE(open_for_write(a));
+  EXPECT_EQ("a", read(a));  // opened, not truncated
+  EXPECT_EQ(IoError::os(183), hard_link(a, b).error());
+  EXPECT_EQ(IoError::os(183), move_file(a, b, false).error());
+  ASSERT_TRUE(move_file(a, b, true));
+  EXPECT_EQ("a", read(b));
+  ASSERT_TRUE(delete_file(b));
+  EXPECT_EQ(IoError::os(2), delete_file(b).error());
 }
 
 TEST_F(HostFiles, RelativePathResolvesAgainstTheCurrentDirectory) {

@@ -44,7 +44,7 @@ class FakeHost final : public SetupHost {
   std::vector<std::int32_t> box_results;  // next results, then IDOK
   std::vector<std::uint8_t> app = gzip_of("MZ application");
   std::vector<std::uint8_t> loader = gzip_of("MZ loader");
-  std::map<Path, IoError> write_errors;
+  std::optional<IoError> install_error;
   std::optional<IoError> create_error;
   std::optional<IoError> full_path_error;
 
@@ -95,12 +95,12 @@ class FakeHost final : public SetupHost {
   }
   std::span<const std::uint8_t> app_payload() override { return app; }
   std::span<const std::uint8_t> loader_payload() override { return loader; }
-  IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) override {
-    log.push_back("write " + to_string_lossy(path));
-    if (auto it = write_errors.find(Path(path)); it != write_errors.end()) {
-      return std::unexpected(it->second);
-    }
-    files[Path(path)] = text_of(bytes);
+  IoResult<void> install_files(std::span<const UnitFile> unit) override {
+    std::string entry = "install_files";
+    for (const UnitFile& f : unit) entry += " " + to_string_lossy(f.target);
+    log.push_back(entry);
+    if (install_error) return std::unexpected(*install_error);
+    for (const UnitFile& f : unit) files[Path(f.target)] = text_of(f.bytes);
     return {};
   }
   void launch_app(PathView exe_path, PathView install_dir) override {
@@ -128,9 +128,8 @@ std::vector<std::string> successful_steps(bool silent) {
       "run_hidden taskkill /F /IM KorvaneCore.exe",
       "sleep 0 350000000",
       "create_dir_all " + dir,
-      "write " + dir + "\\Korvane.exe",
-      "write " + dir + "\\WebView2Loader.dll",
-      "write " + dir + "\\Uninstall-Korvane.ps1",
+      "install_files " + dir + "\\Korvane.exe " + dir + "\\WebView2Loader.dll " + dir +
+          "\\Uninstall-Korvane.ps1",
       "run_hidden powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -Command",
       "launch_app " + dir + "\\Korvane.exe in " + dir,
   });
@@ -140,7 +139,7 @@ std::vector<std::string> successful_steps(bool silent) {
 
 TEST(Run, InteractiveInstallRunsEveryStepInOrder) {
   FakeHost host;
-  run_setup(host);
+  EXPECT_EQ(kExitInstalled, run_setup(host));
   EXPECT_EQ(successful_steps(false), host.log);
   ASSERT_EQ(2u, host.box_texts.size());
   EXPECT_EQ(confirm_text(utf8_to_utf16(kDir)), host.box_texts[0]);
@@ -151,7 +150,7 @@ TEST(Run, SilentInstallShowsNoBox) {
   for (const char16_t* line : {u"setup.exe --silent", u"setup.exe /S", u"/s", u"x \"--SILENT\""}) {
     FakeHost host;
     host.line = line;
-    run_setup(host);
+    EXPECT_EQ(kExitInstalled, run_setup(host)) << to_string_lossy(line);
     EXPECT_EQ(successful_steps(true), host.log) << to_string_lossy(line);
   }
 }
@@ -159,7 +158,7 @@ TEST(Run, SilentInstallShowsNoBox) {
 TEST(Run, EmptyCommandLineUsesTheModulePath) {
   FakeHost host;
   host.line = u"";
-  run_setup(host);
+  EXPECT_EQ(kExitInstalled, run_setup(host));
   // Asked before anything else the run does.
   EXPECT_EQ(0u, position(host.log, "module_path"));
   EXPECT_EQ(2u, host.box_texts.size());
@@ -169,15 +168,15 @@ TEST(Run, AnythingButOkAtTheConfirmationChangesNothing) {
   for (std::int32_t result : {2, 0, -1, 7}) {  // Cancel/Esc/close, failed box, others
     FakeHost host;
     host.box_results = {result};
-    run_setup(host);
+    EXPECT_EQ(kExitUserExit, run_setup(host)) << result;
     EXPECT_EQ((std::vector<std::string>{"var_os LOCALAPPDATA", "box Korvane Setup 65"}), host.log)
         << result;
   }
 }
 
-TEST(Run, WritesBothDecodedPayloadsAndTheUninstallScript) {
+TEST(Run, PutsBothDecodedPayloadsAndTheUninstallScriptInPlaceAsOneUnit) {
   FakeHost host;
-  run_setup(host);
+  EXPECT_EQ(kExitInstalled, run_setup(host));
   const Path dir = utf8_to_utf16(kDir);
   EXPECT_EQ("MZ application", host.files[dir + u"\\Korvane.exe"]);
   EXPECT_EQ("MZ loader", host.files[dir + u"\\WebView2Loader.dll"]);
@@ -188,7 +187,7 @@ TEST(Run, RegistrationRunGetsTheFilledScriptAsItsSeventhArgument) {
   FakeHost host;
   host.local_app_data = Path(u"D:\\user's data");
   host.line = u"setup.exe /s";
-  run_setup(host);
+  EXPECT_EQ(kExitInstalled, run_setup(host));
   ASSERT_EQ(3u, host.hidden_args.size());
   const auto& args = host.hidden_args[2];
   ASSERT_EQ(7u, args.size());
@@ -201,7 +200,7 @@ TEST(Run, MissingLocalAppDataUsesTheTemporaryDirectory) {
   FakeHost host;
   host.local_app_data = std::nullopt;
   host.line = u"setup.exe /s";
-  run_setup(host);
+  EXPECT_EQ(kExitInstalled, run_setup(host));
   const std::size_t temp = position(host.log, "temp_dir");
   EXPECT_LT(position(host.log, "var_os LOCALAPPDATA"), temp);
   EXPECT_LT(temp, position(host.log,
@@ -212,7 +211,7 @@ TEST(Run, ARelativeFolderIsMadeAbsoluteBeforeAnythingUsesIt) {
   for (const char16_t* local : {u"", u"rel\\dir", u"\\rooted", u"C:drive-relative"}) {
     FakeHost host;
     host.local_app_data = Path(local);
-    run_setup(host);
+    EXPECT_EQ(kExitInstalled, run_setup(host));
     const Path want = uR"(D:\cwd\)" + join(join(local, u"Programs"), u"Korvane");
     const std::string shown = to_string_lossy(want);
     // Before the confirmation box shows it.
@@ -230,7 +229,7 @@ TEST(Run, AnAbsoluteFolderIsUsedAsItIs) {
   for (const char16_t* local : {uR"(E:/Users/u)", uR"(\\server\share\u)", uR"(\\?\C:\u)"}) {
     FakeHost host;
     host.local_app_data = Path(local);
-    run_setup(host);
+    EXPECT_EQ(kExitInstalled, run_setup(host));
     EXPECT_EQ(host.log.end(), std::find_if(host.log.begin(), host.log.end(), [](const std::string& e) {
                 return e.starts_with("full_path");
               })) << to_string_lossy(local);
@@ -241,7 +240,7 @@ TEST(Run, NoAbsoluteFormEndsWithTheFailureBox) {
   FakeHost host;
   host.local_app_data = Path();
   host.full_path_error = IoError::os(206);
-  run_setup(host);
+  EXPECT_EQ(kExitInstallFailure, run_setup(host));
   EXPECT_EQ((std::vector<std::string>{"var_os LOCALAPPDATA", "full_path Programs\\Korvane",
                                       "box Korvane Setup \xE2\x80\x94 Error 16"}),
             host.log);
@@ -253,7 +252,7 @@ TEST(Run, NoTemporaryDirectoryEndsWithTheFailureBox) {
   host.local_app_data = std::nullopt;
   host.temp = std::unexpected(IoError::os(5));
   host.line = u"setup.exe /s";
-  run_setup(host);
+  EXPECT_EQ(kExitInstallFailure, run_setup(host));
   EXPECT_EQ((std::vector<std::string>{"var_os LOCALAPPDATA", "temp_dir", "box Korvane Setup \xE2\x80\x94 Error 16"}),
             host.log);
 }
@@ -273,17 +272,10 @@ const FatalCase kFatalCases[] = {
        h.loader[h.loader.size() - 8] ^= 1;  // the trailer's CRC-32
      },
      "corrupt gzip stream does not have a matching checksum", 5},
-    {"application write",
-     [](FakeHost& h) {
-       h.write_errors.emplace(Path(utf8_to_utf16(kDir)) + u"\\Korvane.exe", IoError::os(32));
-     },
-     "os error 32", 6},
-    // The application imports the loader at load time: without it, nothing starts.
-    {"loader write",
-     [](FakeHost& h) {
-       h.write_errors.emplace(Path(utf8_to_utf16(kDir)) + u"\\WebView2Loader.dll", IoError::os(32));
-     },
-     "os error 32", 7},
+    // Any of the three files: a full disk, a file in use, an uninstall script
+    // that cannot be written (a registered uninstaller must be there).
+    {"files, disk full", [](FakeHost& h) { h.install_error = IoError::os(112); }, "os error 112", 6},
+    {"files, one in use", [](FakeHost& h) { h.install_error = IoError::os(32); }, "os error 32", 6},
 };
 
 TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
@@ -292,16 +284,14 @@ TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
       FakeHost host;
       if (silent) host.line = u"setup.exe --silent";
       c.arrange(host);
-      run_setup(host);
+      EXPECT_EQ(kExitInstallFailure, run_setup(host)) << c.why;
       std::vector<std::string> want = successful_steps(true);
       want.resize(c.steps_before_box);
       if (!silent) want.insert(want.begin() + 1, "box Korvane Setup 65");
       want.push_back("box Korvane Setup \xE2\x80\x94 Error 16");
       EXPECT_EQ(want, host.log) << c.why;
       EXPECT_EQ(std::string("Installation failed:\n") + c.failure_text, host.box_texts.back()) << c.why;
-      if (c.steps_before_box < 6) {
-        EXPECT_TRUE(host.files.empty()) << c.why;
-      }
+      EXPECT_TRUE(host.files.empty()) << c.why;
       EXPECT_TRUE(host.hidden_args.size() <= 2) << c.why << ": no registration run";
     }
   }
@@ -309,10 +299,8 @@ TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
 
 TEST(Run, PassedOverFailuresStillEndInSuccess) {
   FakeHost host;
-  const Path dir = utf8_to_utf16(kDir);
-  host.write_errors.emplace(dir + u"\\Uninstall-Korvane.ps1", IoError::os(5));
   host.box_results = {1, 0};  // the success box fails: passed over
-  run_setup(host);
+  EXPECT_EQ(kExitInstalled, run_setup(host));
   EXPECT_EQ(successful_steps(false), host.log);
 }
 
@@ -320,7 +308,7 @@ TEST(Run, SecondMemberOfAPayloadIsIgnored) {
   FakeHost host;
   auto second = gzip_of("second member");
   host.app.insert(host.app.end(), second.begin(), second.end());
-  run_setup(host);
+  EXPECT_EQ(kExitInstalled, run_setup(host));
   EXPECT_EQ("MZ application", host.files[utf8_to_utf16(kDir) + u"\\Korvane.exe"]);
 }
 

@@ -1,0 +1,178 @@
+"""The three installed files as one unit, bounded waits for children, and the
+exit status, as a user (or a deployment tool) meets them."""
+
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from harness import Stage, winpath
+from test_install_run import INSTALL_FAILURE, INSTALLED, assert_os_failure_box
+
+NAMES = ("Korvane.exe", "WebView2Loader.dll", "Uninstall-Korvane.ps1")
+
+
+def old_installation(stage: Stage, base: Path | None = None) -> dict[str, bytes]:
+    """An earlier version in the install folder below `base`: the recorder as
+    its application (it needs no loader to start), and a loader and a script
+    that differ from the new ones. Gives the folder's files and bytes."""
+    install_dir = (base or stage.profile.local) / "Programs" / "Korvane"
+    install_dir.mkdir(parents=True)
+    shutil.copy2(stage.session.recorder, install_dir / "Korvane.exe")
+    (install_dir / "WebView2Loader.dll").write_bytes(b"MZ old loader" * 100)
+    (install_dir / "Uninstall-Korvane.ps1").write_bytes(b"# old uninstaller\r\n")
+    return folder(install_dir)
+
+
+def folder(d: Path) -> dict[str, bytes | None]:
+    """Each entry of `d` with its bytes (None for a directory)."""
+    return {p.name: None if p.is_dir() else p.read_bytes() for p in sorted(d.iterdir())}
+
+
+def old_application_starts(stage: Stage, install_dir: Path) -> bool:
+    """Runs the folder's Korvane.exe (the recorder) and tells whether it ran."""
+    records = stage.root / "old-app-records"
+    records.mkdir(exist_ok=True)
+    wine = stage.session
+    subprocess.run(["wine", str(wine.launcher), "--set", f"KORVANE_RECORD_DIR={winpath(records)}",
+                    "--no-std-handles", "--", winpath(install_dir / "Korvane.exe")],
+                   env=wine.env, capture_output=True, timeout=120)
+    return any(records.glob("Korvane-*.done"))
+
+
+class SmallDisk:
+    """A tmpfs of its own for LOCALAPPDATA, filled until `free` bytes are left."""
+
+    def __init__(self, stage: Stage, size: int = 4 << 20):
+        self.local = stage.root / "small-disk"
+        self.local.mkdir()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(self.local)],
+                       check=True)
+
+    def leave_free(self, free: int) -> None:
+        st = os.statvfs(self.local)
+        room = st.f_bavail * st.f_frsize
+        assert room > free
+        (self.local / "filler").write_bytes(b"\0" * (room - free))
+        st = os.statvfs(self.local)
+        assert st.f_bavail * st.f_frsize == free
+
+    def close(self) -> None:
+        subprocess.run(["umount", "-l", str(self.local)], check=False)
+
+
+@pytest.fixture
+def small_disk(stage):
+    disk = SmallDisk(stage)
+    yield disk
+    stage.session.kill_all()  # nothing of Wine may hold a file there
+    disk.close()
+
+
+@pytest.mark.tmpfs
+def test_upgrade_without_room_keeps_the_old_files_byte_for_byte(stage, small_disk):
+    before = old_installation(stage, small_disk.local)
+    install_dir = small_disk.local / "Programs" / "Korvane"
+    small_disk.leave_free(64 * 1024)  # less than the new application needs
+    run = stage.start("--silent", variables={"LOCALAPPDATA": winpath(small_disk.local)})
+    box = run.next_box()
+    assert_os_failure_box(box, 112)
+    run.press(box, "Return")
+    assert run.wait() == INSTALL_FAILURE
+    assert folder(install_dir) == before  # no stray file either
+    assert not stage.app_record.exists()
+    assert old_application_starts(stage, install_dir)
+
+
+@pytest.mark.tmpfs
+def test_fresh_install_with_room_for_the_application_only_leaves_nothing(stage, small_disk, build_dir):
+    app_size = (build_dir / "standin" / "Korvane.exe").stat().st_size
+    small_disk.leave_free(-(-app_size // 4096) * 4096)
+    run = stage.start("--silent", variables={"LOCALAPPDATA": winpath(small_disk.local)})
+    box = run.next_box()
+    assert_os_failure_box(box, 112)
+    run.press(box, "Return")
+    assert run.wait() == INSTALL_FAILURE
+    assert list((small_disk.local / "Programs" / "Korvane").iterdir()) == []
+
+
+@pytest.mark.parametrize("blocked", ["WebView2Loader.dll", "Uninstall-Korvane.ps1"])
+def test_a_target_that_is_a_directory_leaves_the_folder_unchanged(stage, blocked):
+    before = old_installation(stage)
+    install_dir = stage.profile.install_dir
+    (install_dir / blocked).unlink()
+    (install_dir / blocked).mkdir()
+    before[blocked] = None
+    run = stage.start("--silent")
+    box = run.next_box()
+    assert_os_failure_box(box, 5)
+    run.press(box, "Return")
+    assert run.wait() == INSTALL_FAILURE
+    assert folder(install_dir) == before
+    assert not stage.app_record.exists()
+
+
+def test_upgrade_replaces_all_three_files(stage, build_dir):
+    old_installation(stage)
+    stage.run_silent()
+    files = folder(stage.profile.install_dir)
+    assert sorted(files) == sorted(NAMES)
+    for name in NAMES[:2]:
+        assert files[name] == (build_dir / "standin" / name).read_bytes(), name
+
+
+def finished(stage: Stage, program: str) -> int:
+    """How many runs of the stand-in `program` have reached their end."""
+    return len(list(stage.records.glob(f"{program}-*.done")))
+
+
+def ends_later(stage: Stage, program: str, count: int, timeout: float = 90) -> bool:
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if finished(stage, program) == count:
+            return True
+        time.sleep(0.2)
+    return False
+
+
+@pytest.mark.parametrize("program, runs", [("powershell", 1), ("taskkill", 2)])
+def test_a_child_that_does_not_end_is_left_running_and_the_run_goes_on(stage, build_dir, program, runs):
+    stage.stand_in(program + ".exe")
+    # The short-limit installer waits 2 s for each child; these take 15 s.
+    run = stage.start("--silent", installer=build_dir / "korvane_setup_short_wait.exe",
+                      variables={"KORVANE_RECORD_SLEEP_MS": "15000"})
+    assert run.wait() == INSTALLED
+    assert run.boxes() == []
+    assert len(stage.app_starts()) == 1
+    assert (stage.profile.install_dir / "Uninstall-Korvane.ps1").is_file()
+    assert len(stage.records_of(program)) == runs
+    assert finished(stage, program) < runs, "the installer did not wait for every child"
+    # Not stopped: each child runs to its own end after the installer is gone.
+    assert ends_later(stage, program, runs)
+
+
+def test_two_installers_at_once_leave_whole_files_and_nothing_else(stage, build_dir):
+    runs = [stage.start("--silent"), stage.start("--silent")]
+    # A run may meet the application the other one started, or a file the
+    # other one has open (in use, or access denied while it is replaced):
+    # its failure box is dismissed; the files must be whole either way.
+    statuses = []
+    for run in runs:
+        while run.proc.poll() is None:
+            if len(run.boxes()) == 1:  # a run shows at most one failure box
+                box = run.next_box()
+                assert box.text.endswith(("(os error 32)", "(os error 5)")), box.text
+                run.press(box, "Return")
+                break
+            time.sleep(0.2)
+        statuses.append(run.wait())
+    assert INSTALLED in statuses and set(statuses) <= {INSTALLED, INSTALL_FAILURE}
+    files = folder(stage.profile.install_dir)
+    assert sorted(files) == sorted(NAMES)
+    for name in NAMES[:2]:
+        assert files[name] == (build_dir / "standin" / name).read_bytes(), name
