@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/duration.h"
 #include "core/io_error.h"
@@ -39,6 +40,11 @@ namespace korvane {
 // Creates `path` or replaces its whole content with `bytes`. A failure part
 // way leaves what was written.
 [[nodiscard]] IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes);
+
+// The text form (ConvertSidToStringSidW) of the SID of the user whose token
+// the installer runs with (OpenProcessToken, GetTokenInformation TokenUser):
+// the OS error of the call that failed otherwise.
+[[nodiscard]] IoResult<std::u16string> current_user_sid();
 
 // Blocks for `d`, with a high-resolution waitable timer where possible.
 void sleep(Duration d) noexcept;

@@ -5,10 +5,12 @@
 
 #include "core/utf.h"
 #include "host/paths.h"
+#include "host/sid.h"
 #include "payload/gunzip.h"
 #include "setup/command_line.h"
 #include "setup/texts.h"
 #include "shell/scripts.h"
+#include "shell/shortcut.h"
 
 namespace korvane {
 namespace {
@@ -25,6 +27,18 @@ void stop_running_copies(SetupHost& host) {
   const std::array<std::string, 3> core{"/F", "/IM", "KorvaneCore.exe"};
   host.run_hidden(u"taskkill", app);
   host.run_hidden(u"taskkill", core);
+}
+
+// Both shortcuts where the places say; each failure is passed over.
+void make_shortcuts(SetupHost& host, const ShortcutPlaces& places, PathView exe_path,
+                    PathView install_dir) {
+  const auto save = [&](PathView file) {
+    (void)host.save_shortcut({file, exe_path, install_dir, SHORTCUT_DESCRIPTION});
+  };
+  if (places.desktop_shortcut) save(*places.desktop_shortcut);
+  if (auto file = places.start_menu_shortcut()) {
+    if (host.create_dir_all(*places.start_menu_dir)) save(*file);
+  }
 }
 
 void register_installation(SetupHost& host, const std::string& script) {
@@ -51,6 +65,14 @@ IoResult<Path> locate_install_dir(SetupHost& host) {
 std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) {
   const auto fail = [&](const IoError& e) { return std::unexpected(host.os_error_text(e)); };
 
+  // Worked out before anything is written: the uninstall script names them.
+  auto sid = host.user_sid();
+  if (!sid) return fail(sid.error());
+  if (!is_sid_text(*sid)) return fail(IoError::os(kErrorInvalidSid));
+  const std::optional<Path> desktop = host.shell_folder(ShellFolder::Desktop);
+  const std::optional<Path> programs = host.shell_folder(ShellFolder::Programs);
+  const ShortcutPlaces places = shortcut_places(desktop, programs);
+
   if (auto made = host.create_dir_all(install_dir); !made) return fail(made.error());
 
   Path exe_path = join(install_dir, u"Korvane.exe");
@@ -70,11 +92,20 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   const std::string escaped_install_dir = ps_escape(to_string_lossy(install_dir));
   const std::string escaped_exe_path = ps_escape(to_string_lossy(exe_path));
 
+  const auto escaped = [](const std::optional<Path>& path) -> std::optional<std::string> {
+    if (!path) return std::nullopt;
+    return ps_escape(to_string_lossy(*path));
+  };
   {
-    const std::string script = uninstall_script_file(escaped_install_dir);
+    const std::optional<std::string> desktop_shortcut = escaped(places.desktop_shortcut);
+    const std::optional<std::string> start_menu_dir = escaped(places.start_menu_dir);
+    const std::string sid_text = to_string_lossy(*sid);
+    const std::string script = uninstall_script_file(
+        {escaped_install_dir, desktop_shortcut, start_menu_dir, sid_text});
     (void)host.write(uninstall_script_path, std::span(reinterpret_cast<const std::uint8_t*>(script.data()),
                                                       script.size()));
   }
+  make_shortcuts(host, places, exe_path, install_dir);
   register_installation(host, shortcut_script(escaped_exe_path, escaped_install_dir, APP_VERSION));
   return exe_path;
 }

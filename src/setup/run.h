@@ -12,6 +12,7 @@
 #include "core/duration.h"
 #include "core/io_error.h"
 #include "core/path.h"
+#include "shell/shortcut.h"
 
 namespace korvane {
 
@@ -37,6 +38,12 @@ class SetupHost {
   [[nodiscard]] virtual std::span<const std::uint8_t> loader_payload() = 0;
   [[nodiscard]] virtual IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) = 0;
   virtual void launch_app(PathView exe_path, PathView install_dir) = 0;
+  // The shell's folder (SHGetKnownFolderPath); nullopt when it gives none.
+  [[nodiscard]] virtual std::optional<Path> shell_folder(ShellFolder folder) = 0;
+  // The SID text of the user the installer runs as, from its own token.
+  [[nodiscard]] virtual IoResult<std::u16string> user_sid() = 0;
+  // Saves a shell link, replacing a file of that name; a failure leaves none.
+  [[nodiscard]] virtual IoResult<void> save_shortcut(const Shortcut& shortcut) = 0;
   [[nodiscard]] virtual std::string os_error_text(const IoError& error) = 0;
 };
 
@@ -49,11 +56,14 @@ inline constexpr Duration kStopPause{0, 350'000'000};
 // temporary directory or the absolute form cannot be had.
 [[nodiscard]] IoResult<Path> locate_install_dir(SetupHost& host);
 
-// The installation proper: directory, payloads, files, scripts, registration.
+// The installation proper: the user's SID and the shortcut folders, then
+// directory, payloads, files, uninstall script, shortcuts, registration.
 // Gives the application's path, or the failure text of the first fatal error.
-// Fatal: creating the directory, decoding either payload, writing the
-// application or the loader (the application imports the loader at load
-// time, so it cannot start without it).
+// Fatal: a SID that cannot be had or is no SID text (the uninstall script
+// removes the entry by it; checked before anything is written), creating the
+// directory, decoding either payload, writing the application or the loader
+// (the application imports the loader at load time, so it cannot start
+// without it). A shortcut that cannot be made is passed over.
 [[nodiscard]] std::expected<Path, std::string> install(SetupHost& host, PathView install_dir);
 
 // The whole run; the caller then ends the process with status 0.
