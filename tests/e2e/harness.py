@@ -114,7 +114,8 @@ class WineSession:
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=",
+            # No menu entries or .desktop files in the real home for the shortcuts made.
+            WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d",
             DISPLAY=self.display,
             LANG="C.UTF-8",
             LC_ALL="C.UTF-8",
@@ -441,6 +442,31 @@ def read_link(path: Path) -> dict[str, str]:
         if m and m.group(1) not in fields:
             fields[m.group(1)] = m.group(2)
     return fields
+
+
+def link_string_data(path: Path) -> dict[str, str]:
+    """The Unicode strings of a .lnk file's StringData, read by Microsoft's
+    file format ([MS-SHLLINK] 2.1 and 2.4): the description (NAME_STRING) and
+    the working directory (WORKING_DIR) among them. lnkinfo 20181227 turns a
+    surrogate pair into another character; this reads the units themselves."""
+    data = path.read_bytes()
+    flags = int.from_bytes(data[20:24], "little")
+    assert flags & 0x80, "not a Unicode link"  # IsUnicode
+    at = 0x4C  # the header's size
+    if flags & 0x01:  # HasLinkTargetIDList: its size, then the list
+        at += 2 + int.from_bytes(data[at:at + 2], "little")
+    if flags & 0x02:  # HasLinkInfo: a size that counts itself
+        at += int.from_bytes(data[at:at + 4], "little")
+    strings = {}
+    for bit, name in ((0x04, "Description"), (0x08, "Relative path"), (0x10, "Working directory"),
+                      (0x20, "Arguments"), (0x40, "Icon location")):
+        if flags & bit:
+            count = int.from_bytes(data[at:at + 2], "little")
+            text = data[at + 2:at + 2 + 2 * count].decode("utf-16-le", errors="surrogatepass")
+            # Wine's link object counts a terminating NUL, which the format has not.
+            strings[name] = text.removesuffix("\0")
+            at += 2 + 2 * count
+    return strings
 
 
 def app_records(path: Path) -> list[dict[str, str]]:

@@ -11,7 +11,7 @@ import pytest
 
 from expected import (GOLDEN, GOLDEN_INSTALL_DIR, GOLDEN_SHELL, REGISTRATION_ARGS, VERSION, golden_registration,
                       ps_escape, record_text, shortcut_script, stop_commands, uninstall_script_file)
-from harness import read_link, winpath
+from harness import link_string_data, read_link, winpath
 
 SUCCESS_TEXT = f"Korvane v{VERSION} was installed successfully and is now launching!"
 
@@ -82,11 +82,20 @@ def test_scripts_and_shortcuts_for_the_golden_folders_byte_for_byte(stage, wine)
         # Both shortcuts, in the bracketed folders. The start-in folder and
         # the comment are Unicode strings in the file and must come back
         # exactly; the target is not checked here, since Wine's link object
-        # stores only an ANSI name for it (Windows' stores the Unicode one).
+        # stores only an ANSI name for it (Windows' stores the Unicode one;
+        # the ASCII-folder test checks the target). lnkinfo reads every
+        # character of the BMP; the letter beyond it is checked in the
+        # string data itself, which lnkinfo decodes wrongly.
+        def bmp(text):
+            return "".join(c for c in text if ord(c) < 0x10000)
+
         for link in (desktop / "Korvane.lnk", programs / "Korvane" / "Korvane.lnk"):
             fields = read_link(link)
-            assert fields["Working directory"] == GOLDEN_INSTALL_DIR, link
+            assert bmp(fields["Working directory"]) == bmp(GOLDEN_INSTALL_DIR), link
             assert fields["Description"] == "Korvane Music Player", link
+            strings = link_string_data(link)
+            assert strings["Working directory"] == GOLDEN_INSTALL_DIR, link
+            assert strings["Description"] == "Korvane Music Player", link
     finally:
         wine.set_shell_folder("Desktop", winpath(wine.desktop))
         wine.set_shell_folder("Programs", winpath(wine.programs))
