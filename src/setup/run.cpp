@@ -29,6 +29,12 @@ void stop_running_copies(SetupHost& host) {
   host.run_hidden(u"taskkill", core);
 }
 
+// The text of a known place as the uninstall script holds it.
+std::optional<std::string> escaped_text(const std::optional<Path>& path) {
+  if (!path) return std::nullopt;
+  return ps_escape(to_string_lossy(*path));
+}
+
 // Both shortcuts where the places say; each failure is passed over.
 void make_shortcuts(SetupHost& host, const ShortcutPlaces& places, PathView exe_path,
                     PathView install_dir) {
@@ -69,6 +75,7 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   auto sid = host.user_sid();
   if (!sid) return fail(sid.error());
   if (!is_sid_text(*sid)) return fail(IoError::os(kErrorInvalidSid));
+  // Asked one after the other (the order of a call's arguments is unspecified).
   const std::optional<Path> desktop = host.shell_folder(ShellFolder::Desktop);
   const std::optional<Path> programs = host.shell_folder(ShellFolder::Programs);
   const ShortcutPlaces places = shortcut_places(desktop, programs);
@@ -92,13 +99,9 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   const std::string escaped_install_dir = ps_escape(to_string_lossy(install_dir));
   const std::string escaped_exe_path = ps_escape(to_string_lossy(exe_path));
 
-  const auto escaped = [](const std::optional<Path>& path) -> std::optional<std::string> {
-    if (!path) return std::nullopt;
-    return ps_escape(to_string_lossy(*path));
-  };
   {
-    const std::optional<std::string> desktop_shortcut = escaped(places.desktop_shortcut);
-    const std::optional<std::string> start_menu_dir = escaped(places.start_menu_dir);
+    const std::optional<std::string> desktop_shortcut = escaped_text(places.desktop_shortcut);
+    const std::optional<std::string> start_menu_dir = escaped_text(places.start_menu_dir);
     const std::string sid_text = to_string_lossy(*sid);
     const std::string script = uninstall_script_file(
         {escaped_install_dir, desktop_shortcut, start_menu_dir, sid_text});
