@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/duration.h"
 #include "core/io_error.h"
@@ -60,6 +61,11 @@ namespace korvane {
 
 // GetTickCount64: milliseconds since the system started.
 [[nodiscard]] std::uint64_t tick_count() noexcept;
+
+// The text form (ConvertSidToStringSidW) of the SID of the user whose token
+// the installer runs with (OpenProcessToken, GetTokenInformation TokenUser):
+// the OS error of the call that failed otherwise.
+[[nodiscard]] IoResult<std::u16string> current_user_sid();
 
 // Blocks for `d`, with a high-resolution waitable timer where possible.
 void sleep(Duration d) noexcept;

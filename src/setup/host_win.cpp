@@ -6,6 +6,7 @@
 #include "payload/payloads.h"
 #include "setup/win_services.h"
 #include "shell/process.h"
+#include "shell/shortcut_win.h"
 
 namespace korvane {
 namespace {
@@ -50,6 +51,13 @@ class WindowsHost final : public SetupHost {
   }
   void launch_app(PathView exe_path, PathView install_dir) override {
     korvane::launch_app(exe_path, install_dir);
+  }
+  std::optional<Path> shell_folder(ShellFolder folder) override {
+    return korvane::shell_folder(folder);
+  }
+  IoResult<std::u16string> user_sid() override { return current_user_sid(); }
+  IoResult<void> save_shortcut(const Shortcut& shortcut) override {
+    return korvane::save_shortcut(shortcut);
   }
   std::string os_error_text(const IoError& error) override {
     return korvane::os_error_text(error, ntdll_loaded(), format_message);

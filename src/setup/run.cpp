@@ -5,10 +5,12 @@
 
 #include "core/utf.h"
 #include "host/paths.h"
+#include "host/sid.h"
 #include "payload/gunzip.h"
 #include "setup/command_line.h"
 #include "setup/texts.h"
 #include "shell/scripts.h"
+#include "shell/shortcut.h"
 
 namespace korvane {
 namespace {
@@ -25,6 +27,24 @@ void stop_running_copies(SetupHost& host) {
   const std::array<std::string, 3> core{"/F", "/IM", "KorvaneCore.exe"};
   host.run_hidden(u"taskkill", app);
   host.run_hidden(u"taskkill", core);
+}
+
+// The text of a known place as the uninstall script holds it.
+std::optional<std::string> escaped_text(const std::optional<Path>& path) {
+  if (!path) return std::nullopt;
+  return ps_escape(to_string_lossy(*path));
+}
+
+// Both shortcuts where the places say; each failure is passed over.
+void make_shortcuts(SetupHost& host, const ShortcutPlaces& places, PathView exe_path,
+                    PathView install_dir) {
+  const auto save = [&](PathView file) {
+    (void)host.save_shortcut({file, exe_path, install_dir, SHORTCUT_DESCRIPTION});
+  };
+  if (places.desktop_shortcut) save(*places.desktop_shortcut);
+  if (auto file = places.start_menu_shortcut()) {
+    if (host.create_dir_all(*places.start_menu_dir)) save(*file);
+  }
 }
 
 void register_installation(SetupHost& host, const std::string& script) {
@@ -51,6 +71,15 @@ IoResult<Path> locate_install_dir(SetupHost& host) {
 std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) {
   const auto fail = [&](const IoError& e) { return std::unexpected(host.os_error_text(e)); };
 
+  // Worked out before anything is written: the uninstall script names them.
+  auto sid = host.user_sid();
+  if (!sid) return fail(sid.error());
+  if (!is_sid_text(*sid)) return fail(IoError::os(kErrorInvalidSid));
+  // Asked one after the other (the order of a call's arguments is unspecified).
+  const std::optional<Path> desktop = host.shell_folder(ShellFolder::Desktop);
+  const std::optional<Path> programs = host.shell_folder(ShellFolder::Programs);
+  const ShortcutPlaces places = shortcut_places(desktop, programs);
+
   if (auto made = host.create_dir_all(install_dir); !made) return fail(made.error());
 
   Path exe_path = join(install_dir, u"Korvane.exe");
@@ -67,7 +96,11 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   const std::string escaped_exe_path = ps_escape(to_string_lossy(exe_path));
 
   {
-    const std::string script = uninstall_script_file(escaped_install_dir);
+    const std::optional<std::string> desktop_shortcut = escaped_text(places.desktop_shortcut);
+    const std::optional<std::string> start_menu_dir = escaped_text(places.start_menu_dir);
+    const std::string sid_text = to_string_lossy(*sid);
+    const std::string script = uninstall_script_file(
+        {escaped_install_dir, desktop_shortcut, start_menu_dir, sid_text});
     const UnitFile files[] = {
         {exe_path, *app},
         {dll_path, *loader},
@@ -76,6 +109,7 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
     };
     if (auto placed = host.install_files(files); !placed) return fail(placed.error());
   }
+  make_shortcuts(host, places, exe_path, install_dir);
   register_installation(host, shortcut_script(escaped_exe_path, escaped_install_dir, APP_VERSION));
   return exe_path;
 }

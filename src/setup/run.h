@@ -13,6 +13,7 @@
 #include "core/io_error.h"
 #include "core/path.h"
 #include "host/file_unit.h"
+#include "shell/shortcut.h"
 
 namespace korvane {
 
@@ -40,6 +41,12 @@ class SetupHost {
   // a failure each target holds what it held before.
   [[nodiscard]] virtual IoResult<void> install_files(std::span<const UnitFile> files) = 0;
   virtual void launch_app(PathView exe_path, PathView install_dir) = 0;
+  // The shell's folder (SHGetKnownFolderPath); nullopt when it gives none.
+  [[nodiscard]] virtual std::optional<Path> shell_folder(ShellFolder folder) = 0;
+  // The SID text of the user the installer runs as, from its own token.
+  [[nodiscard]] virtual IoResult<std::u16string> user_sid() = 0;
+  // Saves a shell link, replacing a file of that name; a failure leaves none.
+  [[nodiscard]] virtual IoResult<void> save_shortcut(const Shortcut& shortcut) = 0;
   [[nodiscard]] virtual std::string os_error_text(const IoError& error) = 0;
 };
 
@@ -58,12 +65,16 @@ inline constexpr std::uint32_t kExitInstallFailure = 1603;   // ERROR_INSTALL_FA
 // temporary directory or the absolute form cannot be had.
 [[nodiscard]] IoResult<Path> locate_install_dir(SetupHost& host);
 
-// The installation proper: directory, payloads, files, registration.
+// The installation proper: the user's SID and the shortcut folders, then
+// directory, payloads, the three files, shortcuts, registration.
 // Gives the application's path, or the failure text of the first fatal error.
-// Fatal: creating the directory, decoding either payload, putting the three
-// files in place. They go in as one unit (the application imports the loader
-// at load time, and a registered uninstaller must be there), so a failure
-// leaves the folder as it was and an earlier version still starts.
+// Fatal: a SID that cannot be had or is no SID text (the uninstall script
+// removes the entry by it; checked before anything is written), creating the
+// directory, decoding either payload, putting the three files in place. They
+// go in as one unit (the application imports the loader at load time, and a
+// registered uninstaller must be there), so a failure leaves the folder as it
+// was and an earlier version still starts. A shortcut that cannot be made is
+// passed over.
 [[nodiscard]] std::expected<Path, std::string> install(SetupHost& host, PathView install_dir);
 
 // The whole run. Gives the exit status: kExitInstalled (passed-over steps

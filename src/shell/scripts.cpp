@@ -40,13 +40,26 @@ std::string shortcut_script(std::string_view escaped_exe_path, std::string_view 
   return fill_template(SHORTCUT_SCRIPT_TEMPLATE, {escaped_exe_path, escaped_install_dir, version});
 }
 
-std::string uninstall_script(std::string_view escaped_install_dir) {
-  return fill_template(UNINSTALL_SCRIPT_TEMPLATE, {escaped_install_dir});
+std::string uninstall_script(const UninstallTargets& targets) {
+  // A line naming a place that was not known is left out whole.
+  std::string kept;
+  kept.reserve(UNINSTALL_SCRIPT_TEMPLATE.size());
+  for (std::string_view rest = UNINSTALL_SCRIPT_TEMPLATE; !rest.empty();) {
+    const std::size_t lf = rest.find('\n');
+    const std::size_t end = lf == std::string_view::npos ? rest.size() : lf + 1;
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end);
+    if (!targets.desktop_shortcut && line.contains("{1}")) continue;
+    if (!targets.start_menu_dir && line.contains("{2}")) continue;
+    kept.append(line);
+  }
+  return fill_template(kept, {targets.install_dir, targets.desktop_shortcut.value_or(""),
+                              targets.start_menu_dir.value_or(""), targets.user_sid});
 }
 
-std::string uninstall_script_file(std::string_view escaped_install_dir) {
+std::string uninstall_script_file(const UninstallTargets& targets) {
   std::string file(UTF8_BOM);
-  file += uninstall_script(escaped_install_dir);
+  file += uninstall_script(targets);
   return file;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// The two PowerShell scripts: the registration run (shortcuts and the
-// uninstall entry) and the uninstall script left in the install folder.
+// The two PowerShell scripts: the registration run (the uninstall entry) and
+// the uninstall script left in the install folder.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,24 +15,9 @@ namespace korvane {
 [[nodiscard]] std::string ps_escape(std::string_view text);
 
 // Lines end in LF, the last one included. {0} the escaped exe path, {1} the
-// escaped install folder, {2} the version.
-inline constexpr std::string_view SHORTCUT_SCRIPT_TEMPLATE = R"ps($w = New-Object -ComObject WScript.Shell
-$desktop = [Environment]::GetFolderPath('Desktop')
-$s1 = $w.CreateShortcut("$desktop\Korvane.lnk")
-$s1.TargetPath = '{0}'
-$s1.WorkingDirectory = '{1}'
-$s1.Description = 'Korvane Music Player'
-$s1.Save()
-
-$sm = "$env:APPDATA\Microsoft\Windows\Start Menu\Programs\Korvane"
-New-Item -ItemType Directory -Force -Path $sm | Out-Null
-$s2 = $w.CreateShortcut("$sm\Korvane.lnk")
-$s2.TargetPath = '{0}'
-$s2.WorkingDirectory = '{1}'
-$s2.Description = 'Korvane Music Player'
-$s2.Save()
-
-$reg = 'HKCU:\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane'
+// escaped install folder, {2} the version. Only the uninstall entry: the
+// installer makes the shortcuts itself (shell/shortcut.h).
+inline constexpr std::string_view SHORTCUT_SCRIPT_TEMPLATE = R"ps($reg = 'HKCU:\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane'
 New-Item -Path $reg -Force | Out-Null
 Set-ItemProperty -Path $reg -Name DisplayName -Value 'Korvane'
 Set-ItemProperty -Path $reg -Name DisplayVersion -Value '{2}'
@@ -43,18 +29,25 @@ Set-ItemProperty -Path $reg -Name NoModify -Type DWord -Value 1
 Set-ItemProperty -Path $reg -Name NoRepair -Type DWord -Value 1
 )ps";
 
-// {0} the escaped install folder. The Desktop shortcut is removed from the
-// shell's Desktop folder, where the registration made it (it may be
-// redirected away from the profile). The folder reaches cmd only through an
-// environment variable: cmd expands %NAME% even between double quotes, but
-// does not expand again what a variable's value holds.
-inline constexpr std::string_view UNINSTALL_SCRIPT_TEMPLATE = R"ps(Stop-Process -Name Korvane, KorvaneCore -Force -ErrorAction SilentlyContinue
-Start-Sleep -Milliseconds 400
-Remove-Item "$([Environment]::GetFolderPath('Desktop'))\Korvane.lnk" -Force -ErrorAction SilentlyContinue
-Remove-Item "$env:APPDATA\Microsoft\Windows\Start Menu\Programs\Korvane" -Recurse -Force -ErrorAction SilentlyContinue
-Remove-Item "HKCU:\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane" -Recurse -Force -ErrorAction SilentlyContinue
+// {0} the escaped install folder, {1} the escaped path of the Desktop
+// shortcut, {2} the escaped path of the Start Menu folder, {3} the installing
+// user's SID. The script may run as another account (Apps & features elevates
+// it): everything it removes is named by the absolute paths this installation
+// used and by the SID, never by that account's APPDATA, Desktop or HKCU.
+// -LiteralPath, since a path may hold [ ], which -Path reads as wildcards.
+// The processes are waited for before their files go. cmd runs without
+// AutoRun (/d), outside the folder it removes, after a wait of about two
+// seconds that outlasts PowerShell's exit; the folder reaches it only through
+// an environment variable (cmd expands %NAME% even between double quotes, but
+// never expands again what a value holds), and the entry goes only once the
+// folder has gone, so that an uninstall that left files can be run again.
+inline constexpr std::string_view UNINSTALL_SCRIPT_TEMPLATE = R"ps($running = @(Get-Process -Name Korvane, KorvaneCore -ErrorAction SilentlyContinue)
+$running | Stop-Process -Force -ErrorAction SilentlyContinue
+$running | Wait-Process -Timeout 5 -ErrorAction SilentlyContinue
+Remove-Item -LiteralPath '{1}' -Force -ErrorAction SilentlyContinue
+Remove-Item -LiteralPath '{2}' -Recurse -Force -ErrorAction SilentlyContinue
 $env:KORVANE_UNINSTALL_DIR = '{0}'
-Start-Process cmd -ArgumentList '/c timeout /t 1 >nul & rmdir /s /q "%KORVANE_UNINSTALL_DIR%"' -WindowStyle Hidden
+Start-Process cmd -ArgumentList '/d /c ping -n 3 127.0.0.1 >nul & rmdir /s /q "%KORVANE_UNINSTALL_DIR%" & if not exist "%KORVANE_UNINSTALL_DIR%\" reg delete "HKU\{3}\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane" /f >nul' -WorkingDirectory $env:SystemRoot -WindowStyle Hidden
 )ps";
 
 // The UTF-8 byte-order mark. Windows PowerShell 5.1 reads a script file
@@ -67,10 +60,20 @@ inline constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
                                           std::string_view escaped_install_dir,
                                           std::string_view version);
 
-// The uninstall script for the escaped install folder.
-[[nodiscard]] std::string uninstall_script(std::string_view escaped_install_dir);
+// What the uninstall script removes, as texts ready for the script: the
+// paths lossy UTF-8 and ps_escape'd, the SID checked by is_sid_text.
+struct UninstallTargets {
+  std::string_view install_dir;
+  // Absent when the folder was not known: its line is left out.
+  std::optional<std::string_view> desktop_shortcut;
+  std::optional<std::string_view> start_menu_dir;
+  std::string_view user_sid;
+};
+
+// The uninstall script for `targets`.
+[[nodiscard]] std::string uninstall_script(const UninstallTargets& targets);
 
 // The bytes of Uninstall-Korvane.ps1: UTF8_BOM, then uninstall_script.
-[[nodiscard]] std::string uninstall_script_file(std::string_view escaped_install_dir);
+[[nodiscard]] std::string uninstall_script_file(const UninstallTargets& targets);
 
 }  // namespace korvane

@@ -82,9 +82,10 @@ def wine(build_dir) -> WineSession:
 def stage(wine, tmp_path) -> Stage:
     s = Stage(wine, tmp_path)
     yield s
-    # Nothing of one test may outlive it: boxes, stand-ins, children.
+    # Nothing of one test may outlive it: boxes, stand-ins, children, shortcuts.
     wine.kill_all()
     s.close()
+    wine.remove_shortcuts()
 
 
 _skipped: list[str] = []

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import dataclasses
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -22,6 +23,24 @@ def ps_escape(text: str) -> str:
 # kind of care; the unit tests compare the same files.
 GOLDEN = REPO / "tests" / "golden"
 GOLDEN_INSTALL_DIR = (GOLDEN / "install_dir.txt").read_text(encoding="utf-8")
+
+
+@dataclasses.dataclass(frozen=True)
+class ShellPlaces:
+    """The shell's Desktop and Programs folders (None: not known) and the
+    user's SID, as the installer finds them."""
+
+    desktop_dir: str | None
+    programs_dir: str | None
+    sid: str
+
+
+# The golden uninstall script was filled for these.
+GOLDEN_SHELL = ShellPlaces(
+    desktop_dir=(GOLDEN / "desktop_dir.txt").read_text(encoding="utf-8"),
+    programs_dir=(GOLDEN / "programs_dir.txt").read_text(encoding="utf-8"),
+    sid=(GOLDEN / "user_sid.txt").read_text(encoding="utf-8"),
+)
 
 
 # The version the golden registration script was filled with (its one use,
@@ -48,9 +67,33 @@ def shortcut_script(install_dir: str) -> str:
     return _for_folder(golden_registration(), install_dir).decode()
 
 
-def uninstall_script_file(install_dir: str) -> bytes:
-    """The bytes of Uninstall-Korvane.ps1 for `install_dir`."""
-    return _for_folder((GOLDEN / "Uninstall-Korvane.ps1").read_bytes(), install_dir)
+def desktop_shortcut(desktop_dir: str) -> str:
+    return desktop_dir + "\\Korvane.lnk"
+
+
+def start_menu_dir(programs_dir: str) -> str:
+    return programs_dir + "\\Korvane"
+
+
+def _replace_once(line: bytes, old: str, new: str) -> bytes:
+    assert line.count(old.encode()) == 1, (line, old)
+    return line.replace(old.encode(), new.encode())
+
+
+def uninstall_script_file(install_dir: str, shell: ShellPlaces) -> bytes:
+    """The bytes of Uninstall-Korvane.ps1 for `install_dir` and `shell`: the
+    golden file with its paths and SID replaced, and the line of an unknown
+    folder left out."""
+    golden = _for_folder((GOLDEN / "Uninstall-Korvane.ps1").read_bytes(), install_dir)
+    lines = golden.split(b"\n")
+    assert len(lines) == 8 and lines[-1] == b""
+    g = GOLDEN_SHELL
+    lines[6] = _replace_once(lines[6], "HKU\\" + g.sid + "\\", "HKU\\" + shell.sid + "\\")
+    for i, old, new in ((3, desktop_shortcut(g.desktop_dir), shell.desktop_dir and desktop_shortcut(shell.desktop_dir)),
+                        (4, start_menu_dir(g.programs_dir), shell.programs_dir and start_menu_dir(shell.programs_dir))):
+        lines[i] = None if new is None else _replace_once(lines[i], "'" + ps_escape(old) + "'",
+                                                          "'" + ps_escape(new) + "'")
+    return b"\n".join(line for line in lines if line is not None)
 
 
 def utf16_units(text: str) -> list[int]:

@@ -5,7 +5,9 @@ each test gets its own folder with a copy of the installer and its own
 profile folders (LOCALAPPDATA, APPDATA, USERPROFILE, TEMP), which a small
 launcher sets from inside Windows because Wine replaces those variables.
 Message boxes are read back through Wine's msgbox trace and the window name,
-driven with xdotool, and photographed with ImageMagick.
+driven with xdotool, and photographed with ImageMagick. The shell's Desktop
+and Start Menu Programs folders are pointed into the session's own folder, so
+that the shortcuts the installer makes never land in the real home folder.
 """
 
 from __future__ import annotations
@@ -20,6 +22,8 @@ import subprocess
 import tempfile
 import time
 from pathlib import Path
+
+from expected import ShellPlaces
 
 BOX_TIMEOUT = 60  # seconds for a box to appear; generous for a cold Wine
 RUN_TIMEOUT = 180  # seconds for a whole installer run
@@ -86,6 +90,9 @@ class WineSession:
         self.installer = build_dir / "korvane_setup.exe"
         self.damaged_installer = build_dir / "korvane_setup_damaged.exe"
         self.recorder = self._find("recorder.exe")
+        self.desktop = self.root / "shell" / "Desktop"
+        self.programs = self.root / "shell" / "Programs"
+        self.user_sid = ""
 
     @property
     def system32(self) -> Path:
@@ -107,7 +114,8 @@ class WineSession:
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=",
+            # No menu entries or .desktop files in the real home for the shortcuts made.
+            WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d",
             DISPLAY=self.display,
             LANG="C.UTF-8",
             LC_ALL="C.UTF-8",
@@ -126,6 +134,38 @@ class WineSession:
         # Creating the prefix takes a while; do it once, before any test.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        for folder in (self.desktop, self.programs):
+            folder.mkdir(parents=True)
+        self.set_shell_folder("Desktop", winpath(self.desktop))
+        self.set_shell_folder("Programs", winpath(self.programs))
+        self.user_sid = self._user_sid()
+
+    _USER_SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
+
+    def set_shell_folder(self, name: str, windows_path: str) -> None:
+        """Points the shell's folder `name` (Desktop, Programs) at `windows_path`."""
+        self.reg("add", self._USER_SHELL_FOLDERS, "/v", name, "/t", "REG_EXPAND_SZ", "/d", windows_path, "/f")
+
+    def reg(self, *args: str) -> subprocess.CompletedProcess:
+        return subprocess.run(["wine", "reg", *args], env=self.env, capture_output=True,
+                              timeout=120, check=False)
+
+    def _user_sid(self) -> str:
+        # Wine's one user below HKEY_USERS, beside .Default.
+        out = self.reg("query", "HKU").stdout.decode(errors="replace")
+        sids = re.findall(r"^HKEY_USERS\\(S-1-5-21-[0-9-]+)\s*$", out, re.M)
+        assert len(sids) == 1, out
+        return sids[0]
+
+    @property
+    def shell(self) -> ShellPlaces:
+        """The folders and SID the installer finds in this session."""
+        return ShellPlaces(winpath(self.desktop), winpath(self.programs), self.user_sid)
+
+    def remove_shortcuts(self) -> None:
+        """Removes what an installation made in the shell's folders."""
+        (self.desktop / "Korvane.lnk").unlink(missing_ok=True)
+        shutil.rmtree(self.programs / "Korvane", ignore_errors=True)
 
     def stop(self) -> None:
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
@@ -400,6 +440,43 @@ class Stage:
         for p in sorted(self.records.glob(f"{program}-*.json"), key=lambda p: p.stat().st_mtime_ns):
             out.append(json.loads(p.read_text(encoding="utf-8")))
         return out
+
+
+def read_link(path: Path) -> dict[str, str]:
+    """What lnkinfo (liblnk, not our code) reads from a .lnk file: its
+    "Link information" fields, e.g. Local path, Description, Working directory."""
+    out = subprocess.run(["lnkinfo", str(path)], capture_output=True, check=True, timeout=60).stdout
+    fields = {}
+    for line in out.decode("utf-8").split("\n"):
+        m = re.fullmatch(r"\t([A-Za-z ]+?)\t*: (.*)", line)
+        if m and m.group(1) not in fields:
+            fields[m.group(1)] = m.group(2)
+    return fields
+
+
+def link_string_data(path: Path) -> dict[str, str]:
+    """The Unicode strings of a .lnk file's StringData, read by Microsoft's
+    file format ([MS-SHLLINK] 2.1 and 2.4): the description (NAME_STRING) and
+    the working directory (WORKING_DIR) among them. lnkinfo 20181227 turns a
+    surrogate pair into another character; this reads the units themselves."""
+    data = path.read_bytes()
+    flags = int.from_bytes(data[20:24], "little")
+    assert flags & 0x80, "not a Unicode link"  # IsUnicode
+    at = 0x4C  # the header's size
+    if flags & 0x01:  # HasLinkTargetIDList: its size, then the list
+        at += 2 + int.from_bytes(data[at:at + 2], "little")
+    if flags & 0x02:  # HasLinkInfo: a size that counts itself
+        at += int.from_bytes(data[at:at + 4], "little")
+    strings = {}
+    for bit, name in ((0x04, "Description"), (0x08, "Relative path"), (0x10, "Working directory"),
+                      (0x20, "Arguments"), (0x40, "Icon location")):
+        if flags & bit:
+            count = int.from_bytes(data[at:at + 2], "little")
+            text = data[at + 2:at + 2 + 2 * count].decode("utf-16-le", errors="surrogatepass")
+            # Wine's link object counts a terminating NUL, which the format has not.
+            strings[name] = text.removesuffix("\0")
+            at += 2 + 2 * count
+    return strings
 
 
 def app_records(path: Path) -> list[dict[str, str]]:

@@ -247,7 +247,8 @@ def test_empty_localappdata_installs_below_the_current_directory_by_its_absolute
     # whatever the current directory is when they are used.
     [ps] = stage.records_of("powershell")
     assert record_text(ps["argv"][-1]) == shortcut_script(winpath(install_dir))
-    assert (install_dir / "Uninstall-Korvane.ps1").read_bytes() == uninstall_script_file(winpath(install_dir))
+    assert (install_dir / "Uninstall-Korvane.ps1").read_bytes() == uninstall_script_file(winpath(install_dir),
+                                                                                         stage.session.shell)
     [app] = stage.app_starts()
     assert app["cwd"].rstrip("\\").lower() == winpath(install_dir).lower()
 

@@ -1,16 +1,17 @@
-"""The registration run and the uninstall script, and one whole installation."""
+"""The registration run, the shortcuts, the uninstall script, and one whole installation."""
 
 from __future__ import annotations
 
+import dataclasses
 import hashlib
 import shutil
 import subprocess
 
 import pytest
 
-from expected import (GOLDEN, GOLDEN_INSTALL_DIR, REGISTRATION_ARGS, VERSION, golden_registration, ps_escape,
-                      record_text, shortcut_script, stop_commands, uninstall_script_file)
-from harness import winpath
+from expected import (GOLDEN, GOLDEN_INSTALL_DIR, GOLDEN_SHELL, REGISTRATION_ARGS, VERSION, golden_registration,
+                      ps_escape, record_text, shortcut_script, stop_commands, uninstall_script_file)
+from harness import link_string_data, read_link, winpath
 
 SUCCESS_TEXT = f"Korvane v{VERSION} was installed successfully and is now launching!"
 
@@ -39,18 +40,31 @@ def test_scripts_for_folder_names_that_need_escaping(stage, folder):
     assert args[6].encode("utf-8") == shortcut_script(install_dir).encode("utf-8")
 
     on_disk = (local / "Programs" / "Korvane" / "Uninstall-Korvane.ps1").read_bytes()
-    assert on_disk == uninstall_script_file(install_dir)
+    assert on_disk == uninstall_script_file(install_dir, stage.session.shell)
 
 
-def test_scripts_for_the_golden_folder_byte_for_byte(stage, wine):
-    # The folder lives on the prefix's C: drive, so that its Windows path is
-    # exactly the one the golden files were written for.
+def _drive_c_folder(wine, windows_path: str):
+    assert windows_path.startswith("C:\\")
+    return wine.drive_c.joinpath(*windows_path[3:].split("\\"))
+
+
+def test_scripts_and_shortcuts_for_the_golden_folders_byte_for_byte(stage, wine):
+    # The folders live on the prefix's C: drive, so that their Windows paths
+    # are exactly the ones the golden files were written for: the install
+    # folder, and shell folders that hold brackets (wildcards to -Path).
     assert GOLDEN_INSTALL_DIR.startswith("C:\\") and GOLDEN_INSTALL_DIR.endswith("\\Programs\\Korvane")
+    assert "[" in GOLDEN_SHELL.desktop_dir and "[" in GOLDEN_SHELL.programs_dir
+    assert GOLDEN_SHELL.sid == wine.user_sid
     local_name = GOLDEN_INSTALL_DIR[3:-len("\\Programs\\Korvane")]
     local = wine.drive_c / local_name
+    desktop = _drive_c_folder(wine, GOLDEN_SHELL.desktop_dir)
+    programs = _drive_c_folder(wine, GOLDEN_SHELL.programs_dir)
     stage.stand_in("powershell.exe")
-    local.mkdir()
+    for d in (local, desktop, programs):
+        d.mkdir(parents=True)
     try:
+        wine.set_shell_folder("Desktop", GOLDEN_SHELL.desktop_dir)
+        wine.set_shell_folder("Programs", GOLDEN_SHELL.programs_dir)
         stage.run_silent(variables={"LOCALAPPDATA": "C:\\" + local_name})
         [ps] = stage.records_of("powershell")
         args = [record_text(a) for a in ps["argv"]][1:]
@@ -64,8 +78,29 @@ def test_scripts_for_the_golden_folder_byte_for_byte(stage, wine):
         lines = on_disk.decode("utf-8-sig").split("\n")
         holding = [line for line in lines if local_name.split(" ")[0] in line]
         assert holding == ["$env:KORVANE_UNINSTALL_DIR = '" + ps_escape(GOLDEN_INSTALL_DIR) + "'"]
+
+        # Both shortcuts, in the bracketed folders. The start-in folder and
+        # the comment are Unicode strings in the file and must come back
+        # exactly; the target is not checked here, since Wine's link object
+        # stores only an ANSI name for it (Windows' stores the Unicode one;
+        # the ASCII-folder test checks the target). lnkinfo reads every
+        # character of the BMP; the letter beyond it is checked in the
+        # string data itself, which lnkinfo decodes wrongly.
+        def bmp(text):
+            return "".join(c for c in text if ord(c) < 0x10000)
+
+        for link in (desktop / "Korvane.lnk", programs / "Korvane" / "Korvane.lnk"):
+            fields = read_link(link)
+            assert bmp(fields["Working directory"]) == bmp(GOLDEN_INSTALL_DIR), link
+            assert fields["Description"] == "Korvane Music Player", link
+            strings = link_string_data(link)
+            assert strings["Working directory"] == GOLDEN_INSTALL_DIR, link
+            assert strings["Description"] == "Korvane Music Player", link
     finally:
-        shutil.rmtree(local, ignore_errors=True)
+        wine.set_shell_folder("Desktop", winpath(wine.desktop))
+        wine.set_shell_folder("Programs", winpath(wine.programs))
+        for d in (local, desktop.parent, programs.parent):
+            shutil.rmtree(d, ignore_errors=True)
 
 
 def test_installing_again_over_a_longer_script_leaves_no_tail(stage):
@@ -73,7 +108,7 @@ def test_installing_again_over_a_longer_script_leaves_no_tail(stage):
     stage.profile.install_dir.mkdir(parents=True)
     script.write_bytes(b"# an older, much longer uninstall script\r\n" * 200)
     stage.run_silent()
-    assert script.read_bytes() == uninstall_script_file(winpath(stage.profile.install_dir))
+    assert script.read_bytes() == uninstall_script_file(winpath(stage.profile.install_dir), stage.session.shell)
 
 
 def test_without_powershell_the_run_still_ends_in_the_success_box(stage):
@@ -86,6 +121,49 @@ def test_without_powershell_the_run_still_ends_in_the_success_box(stage):
     run.press(box, "Return")
     assert run.wait() == 0
     assert (stage.profile.install_dir / "Uninstall-Korvane.ps1").is_file()
+
+
+def test_without_powershell_the_installer_makes_both_shortcuts_itself(stage, wine):
+    stage.run_silent(variables={"PATH": "C:\\windows\\system32;C:\\windows"})
+    exe = winpath(stage.profile.install_dir / "Korvane.exe")
+    # An ASCII folder: Wine's link object stores the target as the very path
+    # (it keeps only ANSI names there), so the target is checked exactly here.
+    assert exe.isascii()
+    links = [wine.desktop / "Korvane.lnk", wine.programs / "Korvane" / "Korvane.lnk"]
+    for link in links:
+        fields = read_link(link)
+        assert fields["Local path"] == exe, link
+        assert fields["Working directory"] == winpath(stage.profile.install_dir), link
+        assert fields["Description"] == "Korvane Music Player", link
+    # The uninstall script names exactly these, and Wine's user by SID.
+    script = (stage.profile.install_dir / "Uninstall-Korvane.ps1").read_bytes().decode("utf-8-sig")
+    lines = script.split("\n")
+    assert lines[3] == f"Remove-Item -LiteralPath '{winpath(links[0])}' -Force -ErrorAction SilentlyContinue"
+    assert lines[4].startswith(f"Remove-Item -LiteralPath '{winpath(links[1].parent)}' -Recurse ")
+    assert f'reg delete "HKU\\{wine.user_sid}\\Software\\' in lines[6]
+
+
+def test_installing_again_replaces_the_shortcuts(stage, wine):
+    first = stage.root / "first"
+    first.mkdir()
+    stage.run_silent(variables={"LOCALAPPDATA": winpath(first)})
+    stage.run_silent()
+    for link in (wine.desktop / "Korvane.lnk", wine.programs / "Korvane" / "Korvane.lnk"):
+        assert read_link(link)["Local path"] == winpath(stage.profile.install_dir / "Korvane.exe")
+
+
+def test_a_desktop_the_shell_cannot_give_gets_no_shortcut_and_no_line(stage, wine):
+    missing = stage.root / "no such desktop"
+    try:
+        wine.set_shell_folder("Desktop", winpath(missing))
+        stage.run_silent()
+    finally:
+        wine.set_shell_folder("Desktop", winpath(wine.desktop))
+    assert not missing.exists()
+    assert (wine.programs / "Korvane" / "Korvane.lnk").is_file()
+    script = (stage.profile.install_dir / "Uninstall-Korvane.ps1").read_bytes()
+    shell = dataclasses.replace(stage.session.shell, desktop_dir=None)
+    assert script == uninstall_script_file(winpath(stage.profile.install_dir), shell)
 
 
 def _digest(p):
@@ -122,7 +200,7 @@ def _interactive_install(stage, wine, shots: bool) -> dict:
     dll = stage.profile.install_dir / "WebView2Loader.dll"
     script = stage.profile.install_dir / "Uninstall-Korvane.ps1"
     assert exe.read_bytes()[:2] == b"MZ" and dll.read_bytes()[:2] == b"MZ"
-    assert script.read_bytes() == uninstall_script_file(install_dir)
+    assert script.read_bytes() == uninstall_script_file(install_dir, stage.session.shell)
     run.press(success, "Return")
     assert run.wait() == 0
     starts = stage.app_starts(len(stage.records_of("powershell")))
@@ -145,25 +223,44 @@ def test_whole_interactive_installation_twice_gives_the_same_result(stage, wine)
     assert len(stage.records_of("powershell")) == 2
 
 
-def test_uninstalls_cmd_line_removes_the_folder_and_nothing_else(stage, wine):
+_UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane"
+
+
+def test_uninstalls_cmd_line_removes_the_folder_then_the_users_entry_and_nothing_else(stage, wine):
     # The script's last two lines as PowerShell runs them: the variable set
-    # from the literal, then cmd started with the argument list. (Windows' cmd
-    # expands %NAME% once and never re-reads a value; Wine's cmd does re-read
-    # it, so a folder holding %...% is left to the unit tests.)
+    # from the literal, then cmd started in the Windows folder with the
+    # argument list. (Windows' cmd expands %NAME% once and never re-reads a
+    # value; Wine's cmd does re-read it, so a folder holding %...% is left to
+    # the unit tests.)
     lines = (GOLDEN / "Uninstall-Korvane.ps1").read_bytes().decode("utf-8-sig").split("\n")
-    prefix, suffix = "Start-Process cmd -ArgumentList '", "' -WindowStyle Hidden"
+    prefix = "Start-Process cmd -ArgumentList '"
+    suffix = "' -WorkingDirectory $env:SystemRoot -WindowStyle Hidden"
     assert lines[6].startswith(prefix) and lines[6].endswith(suffix)
     arguments = lines[6][len(prefix):-len(suffix)]
+    assert arguments.count(GOLDEN_SHELL.sid) == 1
+    arguments = arguments.replace(GOLDEN_SHELL.sid, wine.user_sid)
 
     target = stage.root / "K & ^x 'q' \u00e9 \u6e2c" / "Programs" / "Korvane"
     sibling = stage.root / "K" / "Programs" / "Korvane"  # what an unquoted & would name
     for d in (target, sibling):
         d.mkdir(parents=True)
         (d / "Korvane.exe").write_bytes(b"MZ")
-    subprocess.run(["wine", str(wine.launcher), "--set", "KORVANE_UNINSTALL_DIR=" + winpath(target),
-                    "--no-std-handles", "--raw-cmdline", "cmd " + arguments, "--",
-                    "C:\\windows\\system32\\cmd.exe"],
-                   env=wine.env, capture_output=True, timeout=120, check=False)
-    assert not target.exists()
-    assert target.parent.is_dir()
-    assert (sibling / "Korvane.exe").is_file()
+    # The installing user's entry, made as the registration makes it (HKCU),
+    # and a neighbour that must stay.
+    neighbour = _UNINSTALL_KEY + "Other"
+    for key in (_UNINSTALL_KEY, neighbour):
+        assert wine.reg("add", "HKCU\\" + key, "/v", "DisplayName", "/d", "x", "/f").returncode == 0
+    try:
+        subprocess.run(["wine", str(wine.launcher), "--set", "KORVANE_UNINSTALL_DIR=" + winpath(target),
+                        "--no-std-handles", "--cwd", "C:\\windows", "--raw-cmdline", "cmd " + arguments, "--",
+                        "C:\\windows\\system32\\cmd.exe"],
+                       env=wine.env, capture_output=True, timeout=120, check=False)
+        assert not target.exists()
+        assert target.parent.is_dir()
+        assert (sibling / "Korvane.exe").is_file()
+        # Removed by SID under HKEY_USERS, once the folder had gone.
+        assert wine.reg("query", f"HKU\\{wine.user_sid}\\{_UNINSTALL_KEY}").returncode != 0
+        assert wine.reg("query", "HKCU\\" + neighbour).returncode == 0
+    finally:
+        for key in (_UNINSTALL_KEY, neighbour):
+            wine.reg("delete", "HKCU\\" + key, "/f")

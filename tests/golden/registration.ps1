@@ -1,19 +1,3 @@
-$w = New-Object -ComObject WScript.Shell
-$desktop = [Environment]::GetFolderPath('Desktop')
-$s1 = $w.CreateShortcut("$desktop\Korvane.lnk")
-$s1.TargetPath = 'C:\Michał Пётр 田中 O’’Brien ''a‘‘b‚‚c‛‛ %USERNAME% $env:TEMP `t &^ ü 😀\Programs\Korvane\Korvane.exe'
-$s1.WorkingDirectory = 'C:\Michał Пётр 田中 O’’Brien ''a‘‘b‚‚c‛‛ %USERNAME% $env:TEMP `t &^ ü 😀\Programs\Korvane'
-$s1.Description = 'Korvane Music Player'
-$s1.Save()
-
-$sm = "$env:APPDATA\Microsoft\Windows\Start Menu\Programs\Korvane"
-New-Item -ItemType Directory -Force -Path $sm | Out-Null
-$s2 = $w.CreateShortcut("$sm\Korvane.lnk")
-$s2.TargetPath = 'C:\Michał Пётр 田中 O’’Brien ''a‘‘b‚‚c‛‛ %USERNAME% $env:TEMP `t &^ ü 😀\Programs\Korvane\Korvane.exe'
-$s2.WorkingDirectory = 'C:\Michał Пётр 田中 O’’Brien ''a‘‘b‚‚c‛‛ %USERNAME% $env:TEMP `t &^ ü 😀\Programs\Korvane'
-$s2.Description = 'Korvane Music Player'
-$s2.Save()
-
 $reg = 'HKCU:\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane'
 New-Item -Path $reg -Force | Out-Null
 Set-ItemProperty -Path $reg -Name DisplayName -Value 'Korvane'

@@ -12,6 +12,7 @@
 #include "core/utf.h"
 #include "host/create_dir.h"
 #include "host/file_unit.h"
+#include "host/sid.h"
 #include "setup/win_services.h"
 #include "win/handle.h"
 #include "win/wide.h"
@@ -270,6 +271,15 @@ TEST(OsErrorTextOnWindows, NtStatusBitTakesTheNtdllMessage) {
   if (text.starts_with("OS Error")) {
     EXPECT_TRUE(text.starts_with("OS Error -1073741819 (FormatMessageW() returned error ")) << text;
   }
+}
+
+// The uninstall script removes the entry by this text: it must be the SID's
+// plain form, the one a registry path under HKEY_USERS holds.
+TEST(UserSid, TheProcessTokenGivesASidText) {
+  auto sid = current_user_sid();
+  ASSERT_TRUE(sid.has_value());
+  EXPECT_TRUE(is_sid_text(*sid)) << to_string_lossy(*sid);
+  EXPECT_TRUE(sid->starts_with(u"S-1-5-")) << to_string_lossy(*sid);
 }
 
 }  // namespace

@@ -46,12 +46,23 @@ class FakeHost final : public SetupHost {
   std::vector<std::uint8_t> loader = gzip_of("MZ loader");
   std::optional<IoError> install_error;
   std::optional<IoError> create_error;
+  std::map<Path, IoError> create_errors;
   std::optional<IoError> full_path_error;
+  std::optional<Path> desktop = Path(u"C:\\Users\\u\\Desktop");
+  std::optional<Path> programs = Path(u"C:\\Users\\u\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
+  IoResult<std::u16string> sid = std::u16string(u"S-1-5-21-1-2-3-1001");
+  std::map<Path, IoError> shortcut_errors;
 
   std::vector<std::string> log;
   std::vector<std::string> box_texts;
   std::map<Path, std::string> files;
   std::vector<std::vector<std::string>> hidden_args;
+  struct SavedShortcut {
+    Path file, target, working_dir;
+    std::string description;
+    friend bool operator==(const SavedShortcut&, const SavedShortcut&) = default;
+  };
+  std::vector<SavedShortcut> shortcuts;
 
   std::u16string command_line() override { return line; }
   std::optional<Path> module_path() override {
@@ -90,6 +101,9 @@ class FakeHost final : public SetupHost {
   }
   IoResult<void> create_dir_all(PathView path) override {
     log.push_back("create_dir_all " + to_string_lossy(path));
+    if (auto it = create_errors.find(Path(path)); it != create_errors.end()) {
+      return std::unexpected(it->second);
+    }
     if (create_error) return std::unexpected(*create_error);
     return {};
   }
@@ -106,6 +120,23 @@ class FakeHost final : public SetupHost {
   void launch_app(PathView exe_path, PathView install_dir) override {
     log.push_back("launch_app " + to_string_lossy(exe_path) + " in " + to_string_lossy(install_dir));
   }
+  std::optional<Path> shell_folder(ShellFolder folder) override {
+    log.push_back(folder == ShellFolder::Desktop ? "shell_folder Desktop" : "shell_folder Programs");
+    return folder == ShellFolder::Desktop ? desktop : programs;
+  }
+  IoResult<std::u16string> user_sid() override {
+    log.push_back("user_sid");
+    return sid;
+  }
+  IoResult<void> save_shortcut(const Shortcut& shortcut) override {
+    log.push_back("save_shortcut " + to_string_lossy(shortcut.file));
+    shortcuts.push_back({Path(shortcut.file), Path(shortcut.target), Path(shortcut.working_dir),
+                         std::string(shortcut.description)});
+    if (auto it = shortcut_errors.find(Path(shortcut.file)); it != shortcut_errors.end()) {
+      return std::unexpected(it->second);
+    }
+    return {};
+  }
   std::string os_error_text(const IoError& error) override {
     if (error.is_os()) return "os error " + std::to_string(error.os_code());
     return std::string(error.message().empty() ? kind_description(error.kind()) : error.message());
@@ -113,6 +144,9 @@ class FakeHost final : public SetupHost {
 };
 
 const char* const kDir = "C:\\Users\\u\\AppData\\Local\\Programs\\Korvane";
+const char* const kDesktopShortcut = "C:\\Users\\u\\Desktop\\Korvane.lnk";
+const char* const kStartMenuDir =
+    "C:\\Users\\u\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Korvane";
 
 // Where `entry` stands in `log`; log.size() when it is not there.
 std::size_t position(const std::vector<std::string>& log, std::string_view entry) {
@@ -127,9 +161,15 @@ std::vector<std::string> successful_steps(bool silent) {
       "run_hidden taskkill /F /IM Korvane.exe",
       "run_hidden taskkill /F /IM KorvaneCore.exe",
       "sleep 0 350000000",
+      "user_sid",
+      "shell_folder Desktop",
+      "shell_folder Programs",
       "create_dir_all " + dir,
       "install_files " + dir + "\\Korvane.exe " + dir + "\\WebView2Loader.dll " + dir +
           "\\Uninstall-Korvane.ps1",
+      std::string("save_shortcut ") + kDesktopShortcut,
+      std::string("create_dir_all ") + kStartMenuDir,
+      std::string("save_shortcut ") + kStartMenuDir + "\\Korvane.lnk",
       "run_hidden powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -Command",
       "launch_app " + dir + "\\Korvane.exe in " + dir,
   });
@@ -180,7 +220,95 @@ TEST(Run, PutsBothDecodedPayloadsAndTheUninstallScriptInPlaceAsOneUnit) {
   const Path dir = utf8_to_utf16(kDir);
   EXPECT_EQ("MZ application", host.files[dir + u"\\Korvane.exe"]);
   EXPECT_EQ("MZ loader", host.files[dir + u"\\WebView2Loader.dll"]);
-  EXPECT_EQ(uninstall_script_file(kDir), host.files[dir + u"\\Uninstall-Korvane.ps1"]);
+  EXPECT_EQ(uninstall_script_file({kDir, kDesktopShortcut, kStartMenuDir, "S-1-5-21-1-2-3-1001"}),
+            host.files[dir + u"\\Uninstall-Korvane.ps1"]);
+}
+
+TEST(Run, BothShortcutsNameTheInstalledApplication) {
+  FakeHost host;
+  EXPECT_EQ(kExitInstalled, run_setup(host));
+  const Path dir = utf8_to_utf16(kDir);
+  const Path exe = dir + u"\\Korvane.exe";
+  using Saved = FakeHost::SavedShortcut;
+  EXPECT_EQ((std::vector<Saved>{
+                {utf8_to_utf16(kDesktopShortcut), exe, dir, "Korvane Music Player"},
+                {utf8_to_utf16(kStartMenuDir) + u"\\Korvane.lnk", exe, dir, "Korvane Music Player"},
+            }),
+            host.shortcuts);
+}
+
+TEST(Run, AShortcutThatCannotBeMadeIsPassedOver) {
+  FakeHost host;
+  host.shortcut_errors.emplace(utf8_to_utf16(kDesktopShortcut), IoError::os(5));
+  host.shortcut_errors.emplace(utf8_to_utf16(kStartMenuDir) + u"\\Korvane.lnk", IoError::os(0x80004005));
+  EXPECT_EQ(kExitInstalled, run_setup(host));
+  EXPECT_EQ(successful_steps(false), host.log);
+  EXPECT_EQ(success_text(), host.box_texts.back());
+}
+
+TEST(Run, AStartMenuFolderThatCannotBeMadeGetsNoShortcut) {
+  FakeHost host;
+  host.line = u"setup.exe /s";
+  host.create_errors.emplace(utf8_to_utf16(kStartMenuDir), IoError::os(5));
+  EXPECT_EQ(kExitInstalled, run_setup(host));
+  std::vector<std::string> want = successful_steps(true);
+  want.erase(std::find(want.begin(), want.end(),
+                       std::string("save_shortcut ") + kStartMenuDir + "\\Korvane.lnk"));
+  EXPECT_EQ(want, host.log);
+}
+
+// A folder the shell does not give, or gives in a form that depends on a
+// current directory, gets no shortcut, and the uninstall script has no line
+// for it; everything else goes on as usual.
+TEST(Run, AnUnknownFolderGetsNoShortcutAndNoUninstallLine) {
+  const std::optional<Path> unknown[] = {std::nullopt, Path(), Path(u"Desktop"), Path(u"\\Users\\u")};
+  for (const auto& folder : unknown) {
+    for (const bool desktop_unknown : {true, false}) {
+      FakeHost host;
+      host.line = u"setup.exe /s";
+      (desktop_unknown ? host.desktop : host.programs) = folder;
+      EXPECT_EQ(kExitInstalled, run_setup(host));
+      std::vector<std::string> want = successful_steps(true);
+      const auto first_dropped = std::find(want.begin(), want.end(),
+                                           desktop_unknown ? std::string("save_shortcut ") + kDesktopShortcut
+                                                           : std::string("create_dir_all ") + kStartMenuDir);
+      want.erase(first_dropped, first_dropped + (desktop_unknown ? 1 : 2));
+      const std::string shown = to_string_lossy(folder.value_or(u"(none)"));
+      EXPECT_EQ(want, host.log) << shown;
+
+      std::optional<std::string_view> desktop_line = kDesktopShortcut, start_menu_line = kStartMenuDir;
+      (desktop_unknown ? desktop_line : start_menu_line) = std::nullopt;
+      EXPECT_EQ(uninstall_script_file({kDir, desktop_line, start_menu_line, "S-1-5-21-1-2-3-1001"}),
+                host.files[utf8_to_utf16(kDir) + u"\\Uninstall-Korvane.ps1"])
+          << shown;
+    }
+  }
+}
+
+// The uninstall entry is removed by the SID: without a usable one the run
+// stops before anything is written.
+TEST(Run, NoUsableSidFailsTheRunBeforeAnyWrite) {
+  struct {
+    IoResult<std::u16string> sid;
+    const char* failure_text;
+  } const cases[] = {
+      {std::unexpected(IoError::os(1312)), "os error 1312"},
+      {std::u16string(u"S-1-5-21-1 & calc"), "os error 1337"},
+      {std::u16string(u"S-1-5-21-1-2-3-1001\\"), "os error 1337"},
+      {std::u16string(u""), "os error 1337"},
+  };
+  for (const auto& c : cases) {
+    FakeHost host;
+    host.line = u"setup.exe /s";
+    host.sid = c.sid;
+    EXPECT_EQ(kExitInstallFailure, run_setup(host));
+    std::vector<std::string> want = successful_steps(true);
+    want.resize(position(want, "user_sid") + 1);
+    want.push_back("box Korvane Setup \xE2\x80\x94 Error 16");
+    EXPECT_EQ(want, host.log) << c.failure_text;
+    EXPECT_EQ(std::string("Installation failed:\n") + c.failure_text, host.box_texts.back());
+    EXPECT_TRUE(host.files.empty());
+  }
 }
 
 TEST(Run, RegistrationRunGetsTheFilledScriptAsItsSeventhArgument) {
@@ -265,17 +393,17 @@ struct FatalCase {
 };
 
 const FatalCase kFatalCases[] = {
-    {"directory", [](FakeHost& h) { h.create_error = IoError::os(183); }, "os error 183", 5},
-    {"application payload", [](FakeHost& h) { h.app = {0x1F, 0x8B, 8}; }, "unexpected end of file", 5},
+    {"directory", [](FakeHost& h) { h.create_error = IoError::os(183); }, "os error 183", 8},
+    {"application payload", [](FakeHost& h) { h.app = {0x1F, 0x8B, 8}; }, "unexpected end of file", 8},
     {"loader payload",
      [](FakeHost& h) {
        h.loader[h.loader.size() - 8] ^= 1;  // the trailer's CRC-32
      },
-     "corrupt gzip stream does not have a matching checksum", 5},
+     "corrupt gzip stream does not have a matching checksum", 8},
     // Any of the three files: a full disk, a file in use, an uninstall script
     // that cannot be written (a registered uninstaller must be there).
-    {"files, disk full", [](FakeHost& h) { h.install_error = IoError::os(112); }, "os error 112", 6},
-    {"files, one in use", [](FakeHost& h) { h.install_error = IoError::os(32); }, "os error 32", 6},
+    {"files, disk full", [](FakeHost& h) { h.install_error = IoError::os(112); }, "os error 112", 9},
+    {"files, one in use", [](FakeHost& h) { h.install_error = IoError::os(32); }, "os error 32", 9},
 };
 
 TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
@@ -293,6 +421,7 @@ TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
       EXPECT_EQ(std::string("Installation failed:\n") + c.failure_text, host.box_texts.back()) << c.why;
       EXPECT_TRUE(host.files.empty()) << c.why;
       EXPECT_TRUE(host.hidden_args.size() <= 2) << c.why << ": no registration run";
+      EXPECT_TRUE(host.shortcuts.empty()) << c.why;
     }
   }
 }

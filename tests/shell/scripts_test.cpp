@@ -6,6 +6,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/utf.h"
 
@@ -37,19 +38,64 @@ TEST(PsEscape, DoublesEveryCharacterThatEndsASingleQuotedString) {
 
 // The golden files hold both scripts filled for a folder that needs every
 // kind of care: all five single-quote characters, %, $, a backtick, & and ^,
-// and letters outside ASCII and outside the BMP.
+// and letters outside ASCII and outside the BMP; and for Desktop and Programs
+// folders that hold brackets (wildcards to -Path) and quotes. Their inputs are
+// the .txt files beside them.
 std::string golden(const char* name) {
   std::ifstream in(std::string(KORVANE_GOLDEN_DIR) + "/" + name, std::ios::binary);
   EXPECT_TRUE(in.good()) << name;
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+struct GoldenInputs {
+  std::string dir = golden("install_dir.txt");
+  std::string desktop_shortcut = ps_escape(golden("desktop_dir.txt") + "\\Korvane.lnk");
+  std::string start_menu_dir = ps_escape(golden("programs_dir.txt") + "\\Korvane");
+  std::string escaped_dir = ps_escape(dir);
+  std::string sid = golden("user_sid.txt");
+};
+
 TEST(Scripts, MatchTheGoldenFilesByteForByte) {
-  const std::string dir = golden("install_dir.txt");
-  ASSERT_FALSE(dir.empty());
+  const GoldenInputs in;
+  ASSERT_FALSE(in.dir.empty());
   EXPECT_EQ(golden("registration.ps1"),
-            shortcut_script(ps_escape(dir + "\\Korvane.exe"), ps_escape(dir), "0.2.0"));
-  EXPECT_EQ(golden("Uninstall-Korvane.ps1"), uninstall_script_file(ps_escape(dir)));
+            shortcut_script(ps_escape(in.dir + "\\Korvane.exe"), in.escaped_dir, "0.2.0"));
+  EXPECT_EQ(golden("Uninstall-Korvane.ps1"),
+            uninstall_script_file({in.escaped_dir, in.desktop_shortcut, in.start_menu_dir, in.sid}));
+}
+
+// The golden file's lines, without the BOM, each with its LF.
+std::vector<std::string> golden_uninstall_lines() {
+  const std::string text = golden("Uninstall-Korvane.ps1").substr(UTF8_BOM.size());
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at) + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+TEST(UninstallScript, LeavesOutTheLineOfAFolderThatWasNotKnown) {
+  const GoldenInputs in;
+  const std::vector<std::string> all = golden_uninstall_lines();
+  ASSERT_EQ(7u, all.size());
+  struct {
+    bool desktop, start_menu;
+    std::vector<std::size_t> lines;  // of the golden file, from 0
+  } const cases[] = {
+      {false, true, {0, 1, 2, 4, 5, 6}},
+      {true, false, {0, 1, 2, 3, 5, 6}},
+      {false, false, {0, 1, 2, 5, 6}},
+  };
+  for (const auto& c : cases) {
+    std::string want;
+    for (std::size_t i : c.lines) want += all[i];
+    const UninstallTargets targets{
+        in.escaped_dir, c.desktop ? std::optional<std::string_view>(in.desktop_shortcut) : std::nullopt,
+        c.start_menu ? std::optional<std::string_view>(in.start_menu_dir) : std::nullopt, in.sid};
+    EXPECT_EQ(want, uninstall_script(targets)) << c.desktop << c.start_menu;
+  }
 }
 
 // Windows-1252, the ANSI code page of Western systems, for 0x80 to 0x9F; the
@@ -108,16 +154,19 @@ TEST(UninstallScript, WindowsPowerShellReadsBackExactlyTheFolder) {
   };
   for (const std::string_view user : kUsers) {
     const std::string dir = "C:\\Users\\" + std::string(user) + "\\AppData\\Local\\Programs\\Korvane";
-    const std::string file = uninstall_script_file(ps_escape(dir));
+    const std::string escaped = ps_escape(dir);
+    const std::string file = uninstall_script_file({escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18"});
     EXPECT_EQ(utf8_to_utf16(dir),
               literal_after(read_as_windows_powershell(file), u"$env:KORVANE_UNINSTALL_DIR = "))
         << dir;
   }
   // Without the mark, the same file is misread: the check can tell.
   const std::string dir = "C:\\Users\\Micha\xC5\x82";
-  EXPECT_NE(utf8_to_utf16(dir), literal_after(read_as_windows_powershell(
-                                                  uninstall_script(ps_escape(dir))),
-                                              u"$env:KORVANE_UNINSTALL_DIR = "));
+  const std::string escaped = ps_escape(dir);
+  EXPECT_NE(utf8_to_utf16(dir),
+            literal_after(read_as_windows_powershell(uninstall_script(
+                              {escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18"})),
+                          u"$env:KORVANE_UNINSTALL_DIR = "));
 }
 
 }  // namespace
