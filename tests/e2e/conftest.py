@@ -20,21 +20,27 @@ def pytest_addoption(parser):
     parser.addoption("--signed-installer", default="",
                      help="a signed korvane_setup.exe with the build folder's payloads; "
                           "the tests marked signed run only when it is given")
+    parser.addoption("--pwsh", default="",
+                     help="PowerShell 7 (pwsh) to run the scripts in; the tests marked engine "
+                          "run only when it is given")
+    parser.addoption("--native-build-dir", default=str(REPO / "build" / "native"),
+                     help="the native build folder holding tests/engine/script_tool")
 
 
 def pytest_collection_modifyitems(config, items):
-    # Without a signed installer its tests are left out (not skipped: a
-    # skip fails the run).
-    if config.getoption("--signed-installer"):
-        return
-    dropped = [item for item in items if item.get_closest_marker("signed")]
+    # Without a signed installer, or without PowerShell, their tests are left
+    # out (not skipped: a skip fails the run).
+    unmet = {marker for marker, option in (("signed", "--signed-installer"), ("engine", "--pwsh"))
+             if not config.getoption(option)}
+    dropped = [item for item in items if any(item.get_closest_marker(m) for m in unmet)]
     if dropped:
         config.hook.pytest_deselected(items=dropped)
-        items[:] = [item for item in items if not item.get_closest_marker("signed")]
+        items[:] = [item for item in items if item not in dropped]
 
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "signed: needs --signed-installer")
+    config.addinivalue_line("markers", "engine: needs --pwsh")
     version_file = Path(config.getoption("--build-dir")) / "version.txt"
     if version_file.is_file():
         expected.VERSION = version_file.read_text(encoding="utf-8").strip()
@@ -74,7 +80,8 @@ _skipped: list[str] = []
 
 
 def pytest_runtest_logreport(report):
-    if report.skipped:
+    # An expected failure reports as skipped too; it is not a skip.
+    if report.skipped and not hasattr(report, "wasxfail"):
         _skipped.append(report.nodeid)
 
 
