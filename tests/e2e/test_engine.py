@@ -290,10 +290,11 @@ def _check_uninstall(engine, case_id, run_name):
     assert not exists[str(case.desktop)] and not exists[str(case.menu)]
     assert exists[str(case.install_linux)]
     # Both programs were stopped, and had ended before anything was removed.
-    assert len(run["pids"]) == 2 and run["unended_after"] == []
-    assert run["removals"] and all(r["unended"] == [] for r in run["removals"])
+    # (ConvertTo-Json writes an empty list as null.)
+    assert len(run["pids"]) == 2 and not run["unended_after"]
+    assert run["removals"] and not any(r["unended"] for r in run["removals"])
     # Nothing reaches the registry but through cmd, by the installing user's SID.
-    assert run["registry_ops"] == []
+    assert not run["registry_ops"]
     [start] = run["starts"]
     assert start["arguments"] == cmd_text(engine["sid"])
     [called] = run["cmd"]
@@ -314,10 +315,14 @@ def test_uninstall_run_by_another_account_removes_the_installing_users_items(eng
     assert all(run["exists"][str(p)] for p in case.other_files())
 
 
-REPLAYED = [c for c in FOLDERS if c not in ("golden", "percent")]
+# Wine's cmd expands %NAME% inside a value again (Windows' does not), and no
+# Windows program can name a folder holding | or <.
+REPLAYED = [c for c in FOLDERS if c not in ("golden", "percent", "pipe", "block-comment")]
+LONG_REPLAY = IN_THE_FOLDER + "; Wine's cmd left this 200-character folder with the new cmd text too (cause not examined)"
 
 
-@pytest.mark.parametrize("case_id", xfail({c: IN_THE_FOLDER for c in REPLAYED}, REPLAYED))
+@pytest.mark.parametrize("case_id", xfail({c: LONG_REPLAY if c == "long" else IN_THE_FOLDER for c in REPLAYED},
+                                          REPLAYED))
 def test_the_recorded_cmd_call_removes_the_folder_and_nothing_else(engine, case_id):
     replay = engine["replayed"].get(case_id)
     assert replay is not None, "the uninstall started cmd not exactly once"
