@@ -30,6 +30,9 @@ function Reset-Seen {
                     com = [Collections.Generic.List[object]]::new(); pids = @() }
 }
 
+# The paths a call names, -Path and -LiteralPath together.
+function Join-Paths($Path, $LiteralPath) { , @(@($Path) + @($LiteralPath) | Where-Object { $_ }) }
+
 function Test-RegistryPath([string[]]$Paths) {
   foreach ($p in $Paths) { if ($p -match '^(HKCU|HKLM|HKU|HKCR|HKCC):|^Registry::') { return $true } }
   return $false
@@ -58,15 +61,14 @@ function Set-ItemProperty {
   param([Parameter(Position = 0)][string[]]$Path, [Alias('PSPath', 'LP')][string[]]$LiteralPath,
         [Parameter(Position = 1)][string]$Name, [Parameter(Position = 2)][object]$Value,
         [Microsoft.Win32.RegistryValueKind]$Type, [switch]$Force, [switch]$PassThru)
-  if (-not (Test-RegistryPath ($Path + $LiteralPath))) {
-    return Microsoft.PowerShell.Management\Set-ItemProperty @PSBoundParameters
-  }
+  $paths = Join-Paths $Path $LiteralPath
+  if (-not (Test-RegistryPath $paths)) { return Microsoft.PowerShell.Management\Set-ItemProperty @PSBoundParameters }
   # Without -Type a new value takes its kind from the data, as RegistryKey.SetValue does.
   $kind = if ($PSBoundParameters.ContainsKey('Type')) { $Type }
           elseif ($Value -is [int]) { 'DWord' } elseif ($Value -is [string[]]) { 'MultiString' }
           elseif ($Value -is [byte[]]) { 'Binary' } else { 'String' }
   $data = switch ("$kind") { 'DWord' { [int]$Value } 'QWord' { [long]$Value } default { [string]$Value } }
-  foreach ($key in $Path + $LiteralPath) {
+  foreach ($key in $paths) {
     $global:Seen.registry_ops.Add(@{ op = 'Set-ItemProperty'; path = $key; name = $Name })
     if (-not $global:Seen.registry.Contains($key)) { Write-Error "Cannot find path '$key' because it does not exist."; continue }
     $global:Seen.registry[$key][$Name] = @{ kind = "$kind"; data = $data; given = $Value.GetType().FullName }
@@ -77,10 +79,11 @@ function Remove-Item {
   [CmdletBinding()]
   param([Parameter(Position = 0)][string[]]$Path, [Alias('PSPath', 'LP')][string[]]$LiteralPath,
         [switch]$Recurse, [switch]$Force, [string]$Filter, [string[]]$Include, [string[]]$Exclude)
-  $global:Seen.removals.Add(@{ parameter = if ($Path) { 'Path' } else { 'LiteralPath' }; paths = @($Path + $LiteralPath)
+  $paths = Join-Paths $Path $LiteralPath
+  $global:Seen.removals.Add(@{ parameter = if ($Path) { 'Path' } else { 'LiteralPath' }; paths = $paths
                                unended = Get-Unended })
-  if (-not (Test-RegistryPath ($Path + $LiteralPath))) { return Microsoft.PowerShell.Management\Remove-Item @PSBoundParameters }
-  foreach ($key in $Path + $LiteralPath) {
+  if (-not (Test-RegistryPath $paths)) { return Microsoft.PowerShell.Management\Remove-Item @PSBoundParameters }
+  foreach ($key in $paths) {
     $global:Seen.registry_ops.Add(@{ op = 'Remove-Item'; path = $key })
     $global:Seen.registry.Remove($key)
   }
@@ -155,7 +158,9 @@ function Compare-WithTemplate([string]$Text, [string]$Template, [hashtable]$Valu
   , $problems.ToArray()
 }
 
+# Runs a script as PowerShell starts one: errors go on unless it says otherwise.
 function Invoke-Captured([scriptblock]$Script) {
+  $ErrorActionPreference = 'Continue'
   $Error.Clear()
   try { & $Script *>&1 | Out-Null } catch { }
   , @($Error | ForEach-Object { "$_" })
