@@ -42,6 +42,24 @@ bash scripts/release_check.sh
 step "fuzzing the gzip decoder"
 bash scripts/fuzz.sh "${KORVANE_FUZZ_SECONDS:-60}"
 
+# PowerShell, as a .NET tool in the build tree, runs the installer's scripts
+# in the end-to-end tests. CI (KORVANE_REQUIRE_ENGINE=1) never goes without.
+engine=()
+pwsh_version=7.6.10
+pwsh=build/tools/pwsh/pwsh
+if command -v dotnet >/dev/null; then
+  if [[ "$("$pwsh" -NoProfile -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null)" != "$pwsh_version" ]]; then
+    rm -rf build/tools/pwsh
+    dotnet tool install PowerShell --version "$pwsh_version" --tool-path build/tools/pwsh
+  fi
+  engine=(--pwsh "$pwsh")
+elif [[ "${KORVANE_REQUIRE_ENGINE:-}" == 1 ]]; then
+  echo "no .NET SDK (dotnet) on PATH: the PowerShell engine tests cannot run" >&2
+  exit 1
+else
+  echo "PowerShell engine tests skipped: no .NET SDK (dotnet) on PATH; install the .NET SDK 10 to run them"
+fi
+
 step "end-to-end tests of korvane_setup.exe"
 /usr/bin/python3 -m pytest tests/e2e -p no:cacheprovider -rA --build-dir build/windows \
-  --signed-installer build/signed/korvane_setup.exe
+  --signed-installer build/signed/korvane_setup.exe --native-build-dir build/native "${engine[@]}"

@@ -21,6 +21,11 @@ def pytest_addoption(parser):
     parser.addoption("--signed-installer", default="",
                      help="a signed korvane_setup.exe with the build folder's payloads; "
                           "the tests marked signed run only when it is given")
+    parser.addoption("--pwsh", default="",
+                     help="PowerShell 7 (pwsh) to run the scripts in; the tests marked engine "
+                          "run only when it is given")
+    parser.addoption("--native-build-dir", default=str(REPO / "build" / "native"),
+                     help="the native build folder holding tests/engine/script_tool")
 
 
 def _leave_out(config, items, marker: str) -> list:
@@ -35,8 +40,11 @@ def pytest_collection_modifyitems(config, items):
     # Tests that cannot run here are left out (not skipped: a skip fails the
     # run). Without a signed installer, its tests; without root (CI has it),
     # the tests that mount a small tmpfs, with the reason printed.
+    # Without PowerShell, the engine tests (the test command says so).
     if not config.getoption("--signed-installer"):
         _leave_out(config, items, "signed")
+    if not config.getoption("--pwsh"):
+        _leave_out(config, items, "engine")
     if os.geteuid() != 0:
         dropped = _leave_out(config, items, "tmpfs")
         if dropped:
@@ -52,6 +60,7 @@ def pytest_collection_modifyitems(config, items):
 def pytest_configure(config):
     config.addinivalue_line("markers", "signed: needs --signed-installer")
     config.addinivalue_line("markers", "tmpfs: mounts a small tmpfs, needs root")
+    config.addinivalue_line("markers", "engine: needs --pwsh")
     version_file = Path(config.getoption("--build-dir")) / "version.txt"
     if version_file.is_file():
         expected.VERSION = version_file.read_text(encoding="utf-8").strip()
@@ -92,7 +101,8 @@ _skipped: list[str] = []
 
 
 def pytest_runtest_logreport(report):
-    if report.skipped:
+    # An expected failure reports as skipped too; it is not a skip.
+    if report.skipped and not hasattr(report, "wasxfail"):
         _skipped.append(report.nodeid)
 
 
