@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import json
 import os
-import re
 import subprocess
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -109,10 +108,8 @@ def tool(build: Path, *args: str) -> bytes:
 
 
 def set_shell_folders(wine, desktop: str, programs: str) -> None:
-    key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
-    for name, value in (("Desktop", desktop), ("Programs", programs)):
-        subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d", value, "/f"],
-                       env=wine.env, check=True, capture_output=True, timeout=120)
+    wine.set_shell_folder("Desktop", desktop)
+    wine.set_shell_folder("Programs", programs)
 
 
 def install(wine, case: Case, sid: str, native: Path) -> Path:
@@ -156,8 +153,7 @@ def engine(request, wine, tmp_path_factory):
     pwsh = request.config.getoption("--pwsh")
     native = Path(request.config.getoption("--native-build-dir"))
     root = tmp_path_factory.mktemp("engine")
-    hku = subprocess.run(["wine", "reg", "query", "HKU"], env=wine.env, capture_output=True, text=True)
-    [sid] = re.findall(r"S-1-5-21-[\d-]+", hku.stdout)
+    sid = wine.user_sid
     templates = root / "templates"
     templates.mkdir()
     tool(native, "templates", str(templates))
@@ -186,8 +182,8 @@ def engine(request, wine, tmp_path_factory):
                                      "{2}": winpath(case.menu), "{3}": sid},
                 "profile": case.env(case.profile), "runs": runs})
     finally:
-        set_shell_folders(wine, "%USERPROFILE%\\Desktop",
-                          "%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs")
+        # Back to the session's folders, which the other tests read.
+        set_shell_folders(wine, winpath(wine.desktop), winpath(wine.programs))
     sleepers = root / "programs"
     sleepers.mkdir()
     config = {"drives": {"Z": "/", "C": str(wine.drive_c)}, "env": {"SystemRoot": SYSTEM_ROOT},
