@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace korvane {
 
@@ -17,7 +16,9 @@ inline constexpr std::uint32_t kRegDword = 4;
 struct RegistryValue {
   std::u16string name;
   std::uint32_t type = 0;
-  std::vector<std::uint8_t> data;
+  // The bytes as stored, one char each (std::string, which the installer
+  // uses everywhere, rather than another container's code).
+  std::string data;
 
   friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
 };

@@ -48,14 +48,14 @@ IoResult<win::UniqueKey> create_user_key(std::u16string_view subkey) {
 IoResult<RegistryValue> query_value(const win::UniqueKey& key, std::u16string_view name) {
   auto text = name_text(name);
   if (!text) return std::unexpected(text.error());
-  RegistryValue value{*text, 0, std::vector<std::uint8_t>(256)};
+  RegistryValue value{*text, 0, std::string(256, '\0')};
   // Another writer may grow the value between two calls: each ERROR_MORE_DATA
   // gives the size it has now.
   for (;;) {
     DWORD type = 0;
     DWORD size = static_cast<DWORD>(value.data.size());
     const LSTATUS status =
-        ::RegQueryValueExW(key.get(), win::wide(*text), nullptr, &type, value.data.data(), &size);
+        ::RegQueryValueExW(key.get(), win::wide(*text), nullptr, &type, reinterpret_cast<BYTE*>(value.data.data()), &size);
     if (status == ERROR_MORE_DATA) {
       value.data.resize(size);
       continue;
@@ -70,7 +70,8 @@ IoResult<RegistryValue> query_value(const win::UniqueKey& key, std::u16string_vi
 IoResult<void> set_value(const win::UniqueKey& key, const RegistryValue& value) {
   auto name = name_text(value.name);
   if (!name) return std::unexpected(name.error());
-  const LSTATUS status = ::RegSetValueExW(key.get(), win::wide(*name), 0, value.type, value.data.data(),
+  const LSTATUS status = ::RegSetValueExW(key.get(), win::wide(*name), 0, value.type,
+                                          reinterpret_cast<const BYTE*>(value.data.data()),
                                           static_cast<DWORD>(value.data.size()));
   if (status != ERROR_SUCCESS) return std::unexpected(status_error(status));
   return {};

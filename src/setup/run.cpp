@@ -68,7 +68,7 @@ bool holds_values(SetupHost& host, std::u16string_view key, std::span<const Regi
 // back and written through the registry where it is missing or differs.
 IoResult<void> ensure_uninstall_entry(SetupHost& host, std::string_view exe_path_text,
                                       std::string_view install_dir_text) {
-  const std::vector<RegistryValue> entry =
+  const std::array<RegistryValue, 8> entry =
       uninstall_entry(exe_path_text, install_dir_text, APP_VERSION);
   if (holds_values(host, kUninstallKey, entry)) return {};
   return host.write_user_key(kUninstallKey, entry);

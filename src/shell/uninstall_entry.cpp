@@ -6,13 +6,13 @@
 
 namespace korvane {
 
-std::vector<RegistryValue> uninstall_entry(std::string_view exe_path, std::string_view install_dir,
-                                           std::string_view version) {
+std::array<RegistryValue, 8> uninstall_entry(std::string_view exe_path, std::string_view install_dir,
+                                             std::string_view version) {
   std::string uninstall =
       "powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -File \"";
   uninstall += install_dir;
   uninstall += "\\Uninstall-Korvane.ps1\"";
-  return {
+  return {{
       string_value(u"DisplayName", u"Korvane"),
       string_value(u"DisplayVersion", utf8_to_utf16(version)),
       string_value(u"Publisher", u"V4LDR1N"),
@@ -21,7 +21,7 @@ std::vector<RegistryValue> uninstall_entry(std::string_view exe_path, std::strin
       string_value(u"UninstallString", utf8_to_utf16(uninstall)),
       dword_value(u"NoModify", 1),
       dword_value(u"NoRepair", 1),
-  };
+  }};
 }
 
 }  // namespace korvane

@@ -4,8 +4,8 @@
 // PowerShell write them, so that the installer can check what the script
 // left and write the same entry itself where it left something else.
 
+#include <array>
 #include <string_view>
-#include <vector>
 
 #include "host/registry.h"
 
@@ -21,8 +21,8 @@ inline constexpr std::u16string_view kUninstallKey =
 // texts the script is filled with before their quotes are doubled (PowerShell
 // undoes the doubling), so an unpaired surrogate of a path is stored as
 // U+FFFD, as it reaches PowerShell.
-[[nodiscard]] std::vector<RegistryValue> uninstall_entry(std::string_view exe_path,
-                                                         std::string_view install_dir,
-                                                         std::string_view version);
+[[nodiscard]] std::array<RegistryValue, 8> uninstall_entry(std::string_view exe_path,
+                                                           std::string_view install_dir,
+                                                           std::string_view version);
 
 }  // namespace korvane

@@ -21,9 +21,9 @@ class Registry : public ::testing::Test {
   void TearDown() override { static_cast<void>(::RegDeleteTreeW(HKEY_CURRENT_USER, win::wide(scratch_))); }
 
   // A value as another reader sees it (RegGetValueW, any type).
-  [[nodiscard]] std::vector<std::uint8_t> read_back(const std::u16string& key, const wchar_t* name,
+  [[nodiscard]] std::string read_back(const std::u16string& key, const wchar_t* name,
                                                     DWORD* type) const {
-    std::vector<std::uint8_t> data(4096);
+    std::string data(4096, '\0');
     DWORD size = static_cast<DWORD>(data.size());
     const LSTATUS status = ::RegGetValueW(HKEY_CURRENT_USER, win::wide(key), name,
                                           RRF_RT_ANY | RRF_NOEXPAND, type, data.data(), &size);
