@@ -3,6 +3,7 @@
 #include "host/create_dir.h"
 #include "host/file_unit.h"
 #include "host/os.h"
+#include "host/registry_win.h"
 #include "payload/payloads.h"
 #include "setup/win_services.h"
 #include "shell/process.h"
@@ -58,6 +59,12 @@ class WindowsHost final : public SetupHost {
   IoResult<std::u16string> user_sid() override { return current_user_sid(); }
   IoResult<void> save_shortcut(const Shortcut& shortcut) override {
     return korvane::save_shortcut(shortcut);
+  }
+  IoResult<RegistryValue> read_user_value(std::u16string_view key, std::u16string_view name) override {
+    return korvane::read_user_value(key, name);
+  }
+  IoResult<void> write_user_key(std::u16string_view key, std::span<const RegistryValue> values) override {
+    return korvane::write_user_key(key, values);
   }
   std::string os_error_text(const IoError& error) override {
     return korvane::os_error_text(error, ntdll_loaded(), format_message);

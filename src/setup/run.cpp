@@ -11,6 +11,7 @@
 #include "setup/texts.h"
 #include "shell/scripts.h"
 #include "shell/shortcut.h"
+#include "shell/uninstall_entry.h"
 
 namespace korvane {
 namespace {
@@ -53,6 +54,26 @@ void register_installation(SetupHost& host, const std::string& script) {
   host.run_hidden(u"powershell", args);
 }
 
+// True when HKCU\`key` holds each of `values` exactly: name, type and bytes.
+bool holds_values(SetupHost& host, std::u16string_view key, std::span<const RegistryValue> values) {
+  for (const RegistryValue& want : values) {
+    auto got = host.read_user_value(key, want.name);
+    if (!got || *got != want) return false;
+  }
+  return true;
+}
+
+// The entry as the registration script writes it. Whatever became of its run
+// (no PowerShell, one that policy stops or that crashed), the entry is read
+// back and written through the registry where it is missing or differs.
+IoResult<void> ensure_uninstall_entry(SetupHost& host, std::string_view exe_path_text,
+                                      std::string_view install_dir_text) {
+  const std::array<RegistryValue, 8> entry =
+      uninstall_entry(exe_path_text, install_dir_text, APP_VERSION);
+  if (holds_values(host, kUninstallKey, entry)) return {};
+  return host.write_user_key(kUninstallKey, entry);
+}
+
 }  // namespace
 
 IoResult<Path> locate_install_dir(SetupHost& host) {
@@ -92,8 +113,11 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   auto loader = gunzip(host.loader_payload());
   if (!loader) return fail(loader.error());
 
-  const std::string escaped_install_dir = ps_escape(to_string_lossy(install_dir));
-  const std::string escaped_exe_path = ps_escape(to_string_lossy(exe_path));
+  // The texts the registration script and the uninstall entry are made of.
+  const std::string install_dir_text = to_string_lossy(install_dir);
+  const std::string exe_path_text = to_string_lossy(exe_path);
+  const std::string escaped_install_dir = ps_escape(install_dir_text);
+  const std::string escaped_exe_path = ps_escape(exe_path_text);
 
   {
     const std::optional<std::string> desktop_shortcut = escaped_text(places.desktop_shortcut);
@@ -111,6 +135,9 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   }
   make_shortcuts(host, places, exe_path, install_dir);
   register_installation(host, shortcut_script(escaped_exe_path, escaped_install_dir, APP_VERSION));
+  if (auto entry = ensure_uninstall_entry(host, exe_path_text, install_dir_text); !entry) {
+    return fail(entry.error());
+  }
   return exe_path;
 }
 

@@ -13,6 +13,7 @@
 #include "core/io_error.h"
 #include "core/path.h"
 #include "host/file_unit.h"
+#include "host/registry.h"
 #include "shell/shortcut.h"
 
 namespace korvane {
@@ -47,6 +48,14 @@ class SetupHost {
   [[nodiscard]] virtual IoResult<std::u16string> user_sid() = 0;
   // Saves a shell link, replacing a file of that name; a failure leaves none.
   [[nodiscard]] virtual IoResult<void> save_shortcut(const Shortcut& shortcut) = 0;
+  // The value `name` of HKEY_CURRENT_USER\`key` as stored: its type and
+  // bytes; an OS error when the key or the value is not there or unreadable.
+  [[nodiscard]] virtual IoResult<RegistryValue> read_user_value(std::u16string_view key,
+                                                                std::u16string_view name) = 0;
+  // HKEY_CURRENT_USER\`key` created or opened, emptied, and given `values`;
+  // the error of the first call that failed (the key may then hold part).
+  [[nodiscard]] virtual IoResult<void> write_user_key(std::u16string_view key,
+                                                      std::span<const RegistryValue> values) = 0;
   [[nodiscard]] virtual std::string os_error_text(const IoError& error) = 0;
 };
 
@@ -66,7 +75,8 @@ inline constexpr std::uint32_t kExitInstallFailure = 1603;   // ERROR_INSTALL_FA
 [[nodiscard]] IoResult<Path> locate_install_dir(SetupHost& host);
 
 // The installation proper: the user's SID and the shortcut folders, then
-// directory, payloads, the three files, shortcuts, registration.
+// directory, payloads, the three files, shortcuts, registration, and the
+// uninstall entry read back.
 // Gives the application's path, or the failure text of the first fatal error.
 // Fatal: a SID that cannot be had or is no SID text (the uninstall script
 // removes the entry by it; checked before anything is written), creating the
@@ -74,7 +84,10 @@ inline constexpr std::uint32_t kExitInstallFailure = 1603;   // ERROR_INSTALL_FA
 // go in as one unit (the application imports the loader at load time, and a
 // registered uninstaller must be there), so a failure leaves the folder as it
 // was and an earlier version still starts. A shortcut that cannot be made is
-// passed over.
+// passed over. The registration run's outcome is not trusted: where the entry
+// does not hold exactly the values it should (PowerShell missing, blocked or
+// failed), the installer writes it itself, and a failure of that write is
+// fatal too (the files stay; a new run repairs).
 [[nodiscard]] std::expected<Path, std::string> install(SetupHost& host, PathView install_dir);
 
 // The whole run. Gives the exit status: kExitInstalled (passed-over steps

@@ -12,6 +12,7 @@
 #include "host/paths.h"
 #include "setup/texts.h"
 #include "shell/scripts.h"
+#include "shell/uninstall_entry.h"
 
 namespace korvane {
 namespace {
@@ -35,6 +36,68 @@ std::string text_of(std::span<const std::uint8_t> bytes) {
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+using RegistryKey = std::map<std::u16string, RegistryValue>;
+using Registry = std::map<std::u16string, RegistryKey>;
+
+// What PowerShell makes of the registration script's lines: the key of
+// `$reg = 'HKCU:\...'`, New-Item -Force (the key made empty), and each
+// Set-ItemProperty with a single-quoted -Value (doubled quotes read as one,
+// the text as UTF-16, as PowerShell gets it) or -Type DWord. Any other line
+// fails the test.
+void run_registration_script(std::string_view script, Registry& registry) {
+  const std::string_view set_prefix = "Set-ItemProperty -Path $reg -Name ";
+  std::u16string key;
+  const auto unquote = [](std::string_view quoted) {
+    // ' and U+2018..U+201B (E2 80 98..9B), each doubled as itself.
+    const auto quote_at = [&](std::size_t i) -> std::size_t {
+      if (quoted[i] == '\'') return 1;
+      const std::string_view q = quoted.substr(i, 3);
+      return q.size() == 3 && q.starts_with("\xE2\x80") && static_cast<unsigned char>(q[2]) >= 0x98 &&
+                     static_cast<unsigned char>(q[2]) <= 0x9B
+                 ? 3
+                 : 0;
+    };
+    std::string text;
+    for (std::size_t i = 0; i < quoted.size();) {
+      const std::size_t n = quote_at(i);
+      if (n != 0) {
+        EXPECT_EQ(quoted.substr(i, n), quoted.substr(i + n, n)) << "an undoubled quote in " << quoted;
+        text.append(quoted.substr(i, n));
+        i += 2 * n;
+      } else {
+        text.push_back(quoted[i++]);
+      }
+    }
+    return utf8_to_utf16(text);
+  };
+  for (std::string_view rest = script; !rest.empty();) {
+    const std::size_t lf = rest.find('\n');
+    const std::string_view line = rest.substr(0, lf);
+    rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
+    const std::string_view key_prefix = "$reg = 'HKCU:\\";
+    if (line.starts_with(key_prefix) && line.ends_with("'")) {
+      key = utf8_to_utf16(line.substr(key_prefix.size(), line.size() - key_prefix.size() - 1));
+    } else if (line == "New-Item -Path $reg -Force | Out-Null") {
+      registry[key].clear();
+    } else if (line.starts_with(set_prefix)) {
+      std::string_view tail = line.substr(set_prefix.size());
+      const std::u16string name = utf8_to_utf16(tail.substr(0, tail.find(' ')));
+      tail.remove_prefix(tail.find(' ') + 1);
+      if (tail == "-Type DWord -Value 1") {
+        registry.at(key)[name] = dword_value(name, 1);
+      } else if (tail.starts_with("-Value ('") && tail.ends_with("')")) {
+        registry.at(key)[name] = string_value(name, unquote(tail.substr(9, tail.size() - 11)));
+      } else if (tail.starts_with("-Value '") && tail.ends_with("'")) {
+        registry.at(key)[name] = string_value(name, unquote(tail.substr(8, tail.size() - 9)));
+      } else {
+        ADD_FAILURE() << "a Set-ItemProperty not understood: " << line;
+      }
+    } else {
+      ADD_FAILURE() << "a line not understood: " << line;
+    }
+  }
+}
+
 // Records every effect in order as one line of text.
 class FakeHost final : public SetupHost {
  public:
@@ -52,6 +115,12 @@ class FakeHost final : public SetupHost {
   std::optional<Path> programs = Path(u"C:\\Users\\u\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs");
   IoResult<std::u16string> sid = std::u16string(u"S-1-5-21-1-2-3-1001");
   std::map<Path, IoError> shortcut_errors;
+  // Whether the registration's PowerShell runs its script; what happens to
+  // the registry right after (another writer, a broken PowerShell).
+  bool powershell_works = true;
+  void (*after_registration)(Registry&) = nullptr;
+  std::optional<IoError> registry_write_error;
+  Registry registry;
 
   std::vector<std::string> log;
   std::vector<std::string> box_texts;
@@ -95,6 +164,10 @@ class FakeHost final : public SetupHost {
     for (std::size_t i = 0; i < args.size() && i < 6; ++i) entry += " " + args[i];
     log.push_back(entry);
     hidden_args.emplace_back(args.begin(), args.end());
+    if (program == u"powershell") {
+      if (powershell_works && args.size() == 7) run_registration_script(args[6], registry);
+      if (after_registration != nullptr) after_registration(registry);
+    }
   }
   void sleep(Duration d) override {
     log.push_back("sleep " + std::to_string(d.seconds) + " " + std::to_string(d.nanoseconds));
@@ -137,6 +210,22 @@ class FakeHost final : public SetupHost {
     }
     return {};
   }
+  IoResult<RegistryValue> read_user_value(std::u16string_view key, std::u16string_view name) override {
+    log.push_back("read_user_value " + to_string_lossy(name));
+    const auto k = registry.find(std::u16string(key));
+    if (k == registry.end()) return std::unexpected(IoError::os(2));
+    const auto v = k->second.find(std::u16string(name));
+    if (v == k->second.end()) return std::unexpected(IoError::os(2));
+    return v->second;
+  }
+  IoResult<void> write_user_key(std::u16string_view key, std::span<const RegistryValue> values) override {
+    log.push_back("write_user_key " + to_string_lossy(key));
+    if (registry_write_error) return std::unexpected(*registry_write_error);
+    RegistryKey& k = registry[std::u16string(key)];
+    k.clear();
+    for (const RegistryValue& v : values) k[v.name] = v;
+    return {};
+  }
   std::string os_error_text(const IoError& error) override {
     if (error.is_os()) return "os error " + std::to_string(error.os_code());
     return std::string(error.message().empty() ? kind_description(error.kind()) : error.message());
@@ -147,6 +236,9 @@ const char* const kDir = "C:\\Users\\u\\AppData\\Local\\Programs\\Korvane";
 const char* const kDesktopShortcut = "C:\\Users\\u\\Desktop\\Korvane.lnk";
 const char* const kStartMenuDir =
     "C:\\Users\\u\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Korvane";
+
+const char* const kEntryNames[] = {"DisplayName",     "DisplayVersion",  "Publisher", "DisplayIcon",
+                                   "InstallLocation", "UninstallString", "NoModify",  "NoRepair"};
 
 // Where `entry` stands in `log`; log.size() when it is not there.
 std::size_t position(const std::vector<std::string>& log, std::string_view entry) {
@@ -171,8 +263,9 @@ std::vector<std::string> successful_steps(bool silent) {
       std::string("create_dir_all ") + kStartMenuDir,
       std::string("save_shortcut ") + kStartMenuDir + "\\Korvane.lnk",
       "run_hidden powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -Command",
-      "launch_app " + dir + "\\Korvane.exe in " + dir,
   });
+  for (const char* name : kEntryNames) steps.push_back(std::string("read_user_value ") + name);
+  steps.push_back("launch_app " + dir + "\\Korvane.exe in " + dir);
   if (!silent) steps.push_back("box Korvane Setup 64");
   return steps;
 }
@@ -308,6 +401,121 @@ TEST(Run, NoUsableSidFailsTheRunBeforeAnyWrite) {
     EXPECT_EQ(want, host.log) << c.failure_text;
     EXPECT_EQ(std::string("Installation failed:\n") + c.failure_text, host.box_texts.back());
     EXPECT_TRUE(host.files.empty());
+  }
+}
+
+// The uninstall entry as a registration that did its work leaves it, for
+// the default folder: every text written out here.
+RegistryKey written_entry() {
+  const std::u16string dir = utf8_to_utf16(kDir);
+  RegistryKey key;
+  for (RegistryValue v : {
+           string_value(u"DisplayName", u"Korvane"),
+           string_value(u"DisplayVersion", utf8_to_utf16(KORVANE_VERSION_TEXT)),
+           string_value(u"Publisher", u"V4LDR1N"),
+           string_value(u"DisplayIcon", dir + u"\\Korvane.exe"),
+           string_value(u"InstallLocation", dir),
+           string_value(u"UninstallString",
+                        u"powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -File \"" + dir +
+                            u"\\Uninstall-Korvane.ps1\""),
+           dword_value(u"NoModify", 1),
+           dword_value(u"NoRepair", 1),
+       }) {
+    key[v.name] = v;
+  }
+  return key;
+}
+
+TEST(Run, AnEntryTheRegistrationLeftRightIsOnlyReadBack) {
+  FakeHost host;
+  host.line = u"setup.exe /s";
+  EXPECT_EQ(kExitInstalled, run_setup(host));
+  EXPECT_EQ(successful_steps(true), host.log);
+  EXPECT_EQ((Registry{{std::u16string(kUninstallKey), written_entry()}}), host.registry);
+}
+
+// Whatever the folder's name holds, the installer expects exactly what
+// PowerShell makes of the script: quotes undoubled, an unpaired surrogate
+// of the path as U+FFFD.
+TEST(Run, TheReadBackExpectsWhatPowerShellMakesOfTheScript) {
+  const std::u16string folders[] = {
+      u"D:\\user's data",
+      u"D:\\O\u2019Brien \u2018a\u2019 \u201ab\u201b ''",
+      u"D:\\J\u00f6rg \u6e2c\u8a66 \U0001f3b5",
+      std::u16string(u"D:\\lone ") + char16_t(0xD800) + u" high",
+      std::u16string(u"D:\\lone ") + char16_t(0xDC00) + u" low",
+  };
+  for (const std::u16string& folder : folders) {
+    FakeHost host;
+    host.line = u"setup.exe /s";
+    host.local_app_data = folder;
+    EXPECT_EQ(kExitInstalled, run_setup(host)) << to_string_lossy(folder);
+    EXPECT_EQ(host.log.end(), std::find(host.log.begin(), host.log.end(),
+                                        "write_user_key " + to_string_lossy(kUninstallKey)))
+        << to_string_lossy(folder);
+  }
+}
+
+struct RepairCase {
+  const char* why;
+  bool powershell_works;
+  void (*after)(Registry&);
+  std::size_t reads;  // before the first that differs
+};
+
+RegistryKey& entry_of(Registry& r) { return r.at(std::u16string(kUninstallKey)); }
+
+const RepairCase kRepairCases[] = {
+    {"no PowerShell, or one that does nothing", false, nullptr, 1},
+    {"a crashed PowerShell left an empty key", false,
+     [](Registry& r) { r[std::u16string(kUninstallKey)]; }, 1},
+    {"an older version", true,
+     [](Registry& r) { entry_of(r)[u"DisplayVersion"] = string_value(u"DisplayVersion", u"0.1.0"); }, 2},
+    {"another folder", true,
+     [](Registry& r) { entry_of(r)[u"InstallLocation"] = string_value(u"InstallLocation", u"C:\\old"); }, 5},
+    {"a string without its NUL", true,
+     [](Registry& r) { entry_of(r)[u"DisplayIcon"].data.resize(entry_of(r)[u"DisplayIcon"].data.size() - 2); },
+     4},
+    {"a string value missing", true, [](Registry& r) { entry_of(r).erase(u"UninstallString"); }, 6},
+    {"a number as a string", true, [](Registry& r) { entry_of(r)[u"NoModify"] = string_value(u"NoModify", u"1"); },
+     7},
+    {"a number of the wrong type", true, [](Registry& r) { entry_of(r)[u"NoRepair"].type = 11; }, 8},  // REG_QWORD
+    {"a number 0", true, [](Registry& r) { entry_of(r)[u"NoRepair"] = dword_value(u"NoRepair", 0); }, 8},
+};
+
+TEST(Run, AMissingOrDifferingEntryIsWrittenThroughTheRegistry) {
+  for (const RepairCase& c : kRepairCases) {
+    FakeHost host;
+    host.line = u"setup.exe /s";
+    host.powershell_works = c.powershell_works;
+    host.after_registration = c.after;
+    EXPECT_EQ(kExitInstalled, run_setup(host)) << c.why;
+    std::vector<std::string> want = successful_steps(true);
+    const std::size_t first_read = position(want, "read_user_value DisplayName");
+    want.erase(want.begin() + static_cast<std::ptrdiff_t>(first_read + c.reads), want.end() - 1);
+    want.insert(want.end() - 1, "write_user_key " + to_string_lossy(kUninstallKey));
+    EXPECT_EQ(want, host.log) << c.why;
+    EXPECT_EQ((Registry{{std::u16string(kUninstallKey), written_entry()}}), host.registry) << c.why;
+  }
+}
+
+// The files stay (a new run repairs), but without its entry the installation
+// has failed: no start, no success box.
+TEST(Run, AnEntryThatCannotBeWrittenFailsTheInstallation) {
+  for (const bool silent : {true, false}) {
+    FakeHost host;
+    if (silent) host.line = u"setup.exe --silent";
+    host.powershell_works = false;
+    host.registry_write_error = IoError::os(5);
+    EXPECT_EQ(kExitInstallFailure, run_setup(host)) << silent;
+    std::vector<std::string> want = successful_steps(silent);
+    want.resize(position(want, "read_user_value DisplayName") + 1);
+    want.push_back("write_user_key " + to_string_lossy(kUninstallKey));
+    want.push_back("box Korvane Setup \xE2\x80\x94 Error 16");
+    EXPECT_EQ(want, host.log) << silent;
+    EXPECT_EQ("Installation failed:\nos error 5", host.box_texts.back()) << silent;
+    EXPECT_EQ(3u, host.files.size()) << silent;
+    EXPECT_EQ(2u, host.shortcuts.size()) << silent;
   }
 }
 
