@@ -53,11 +53,26 @@ if command -v dotnet >/dev/null; then
     dotnet tool install PowerShell --version "$pwsh_version" --tool-path build/tools/pwsh
   fi
   engine=(--pwsh "$pwsh")
+
+  # A Windows build of PowerShell (PowerShell's console host, published
+  # self-contained from NuGet) for the journey tests under Wine; rebuilt only
+  # when its project changes.
+  winps=build/tools/windows-powershell
+  winps_stamp=$(cat tests/powershell/* | sha256sum | cut -d' ' -f1)
+  if [[ ! -f "$winps/powershell.exe" || "$(cat "$winps.stamp" 2>/dev/null)" != "$winps_stamp" ]]; then
+    step "building the Windows PowerShell for the journey tests"
+    rm -rf "$winps" "$winps.stamp"
+    DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 dotnet publish tests/powershell/powershell.csproj \
+      -c Release --artifacts-path build/tools/windows-powershell-work -o "$winps" -v minimal
+    echo "$winps_stamp" >"$winps.stamp"
+  fi
+  engine+=(--windows-powershell "$winps/powershell.exe")
 elif [[ "${KORVANE_REQUIRE_ENGINE:-}" == 1 ]]; then
-  echo "no .NET SDK (dotnet) on PATH: the PowerShell engine tests cannot run" >&2
+  echo "no .NET SDK (dotnet) on PATH: the PowerShell engine and journey tests cannot run" >&2
   exit 1
 else
   echo "PowerShell engine tests skipped: no .NET SDK (dotnet) on PATH; install the .NET SDK 10 to run them"
+  echo "journey tests skipped: no .NET SDK (dotnet) on PATH to build their Windows PowerShell; install the .NET SDK 10 to run them"
 fi
 
 step "end-to-end tests of korvane_setup.exe"

@@ -36,8 +36,8 @@ int usage(const std::string& why) {
   print_error(why);
   print_error(
       "usage: launcher.exe [--set NAME=VALUE]... [--unset NAME]... [--stdout FILE] "
-      "[--no-std-handles] [--cwd DIR] [--raw-cmdline TEXT] [--status-file FILE] "
-      "-- PROGRAM [ARGS...]");
+      "[--no-std-handles] [--new-console] [--cwd DIR] [--raw-cmdline TEXT] [--status-file FILE] "
+      "{-- PROGRAM [ARGS...] | --command TEXT}");
   return kFailure;
 }
 
@@ -65,7 +65,9 @@ int wmain(int argc, wchar_t** argv) {
   std::optional<std::u16string> cwd;
   std::optional<std::u16string> raw_cmdline;
   std::optional<std::u16string> status_file;
+  std::optional<std::u16string> command;
   bool no_std_handles = false;
+  bool new_console = false;
   std::size_t i = 0;
   for (; i < args.size() && args[i] != u"--"; ++i) {
     const std::u16string& opt = args[i];
@@ -74,9 +76,13 @@ int wmain(int argc, wchar_t** argv) {
       no_std_handles = true;
       continue;
     }
+    if (opt == u"--new-console") {
+      new_console = true;
+      continue;
+    }
     const bool takes_value = opt == u"--set" || opt == u"--unset" || opt == u"--stdout" ||
                              opt == u"--cwd" || opt == u"--raw-cmdline" ||
-                             opt == u"--status-file";
+                             opt == u"--status-file" || opt == u"--command";
     if (!takes_value) return usage("unknown option: " + korvane::to_string_lossy(opt));
     if (!has_value) return usage("option without a value: " + korvane::to_string_lossy(opt));
     const std::u16string& value = args[++i];
@@ -100,21 +106,33 @@ int wmain(int argc, wchar_t** argv) {
       cwd = value;
     } else if (opt == u"--status-file") {
       status_file = value;
+    } else if (opt == u"--command") {
+      command = value;
     } else {
       raw_cmdline = value;
     }
   }
-  if (i + 1 >= args.size()) return usage("no program after --");
-  const std::u16string program = args[i + 1];
-  const std::vector<std::u16string> child_args(args.begin() + static_cast<std::ptrdiff_t>(i) + 2,
-                                               args.end());
+  // --command names no program: Windows finds it from the command line, as
+  // the shell does when it runs a registered UninstallString.
+  std::optional<std::u16string> program;
+  std::vector<std::u16string> child_args;
+  if (command) {
+    if (i < args.size()) return usage("--command takes no -- PROGRAM");
+    if (raw_cmdline) return usage("--command and --raw-cmdline exclude each other");
+  } else {
+    if (i + 1 >= args.size()) return usage("no program after --");
+    program = args[i + 1];
+    child_args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
+  }
   if (stdout_file && no_std_handles) return usage("--stdout and --no-std-handles exclude each other");
 
   std::u16string command_line;
-  if (raw_cmdline) {
+  if (command) {
+    command_line = *command;
+  } else if (raw_cmdline) {
     command_line = *raw_cmdline;
   } else {
-    auto built = korvane::make_command_line(program, child_args);
+    auto built = korvane::make_command_line(*program, child_args);
     if (!built) return usage("an argument holds a NUL");
     command_line = std::move(*built);
   }
@@ -141,10 +159,13 @@ int wmain(int argc, wchar_t** argv) {
   const OwnedHandle file(raw_file);  // closed once the child has its copy
 
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(wide(program), reinterpret_cast<wchar_t*>(command_line.data()), nullptr,
-                        nullptr, no_std_handles ? FALSE : TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        nullptr, cwd ? wide(*cwd) : nullptr, &startup, &info)) {
-    return fail("starting " + korvane::to_string_lossy(program), ::GetLastError());
+  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (new_console ? CREATE_NEW_CONSOLE : 0);
+  if (!::CreateProcessW(program ? wide(*program) : nullptr,
+                        reinterpret_cast<wchar_t*>(command_line.data()), nullptr, nullptr,
+                        no_std_handles ? FALSE : TRUE, flags, nullptr, cwd ? wide(*cwd) : nullptr,
+                        &startup, &info)) {
+    return fail("starting " + korvane::to_string_lossy(program.value_or(command_line)),
+                ::GetLastError());
   }
   const OwnedHandle process(info.hProcess);
   const OwnedHandle thread(info.hThread);

@@ -68,6 +68,7 @@ TEST_F(ChildProcessTest, LauncherPassesARawCommandLineAndReportsFailures) {
       {"--set", "NOEQUALS", "--", to_string_lossy(recorder_)},
       {"--stdout"},                                        // option without a value
       {},                                                  // no program
+      {"--command", "recorder", "--", to_string_lossy(recorder_)},  // two programs
   };
   for (const auto& failing : kFailing) {
     auto child = start_child({.program = launcher, .args = failing, .working_dir = std::nullopt,
@@ -78,6 +79,20 @@ TEST_F(ChildProcessTest, LauncherPassesARawCommandLineAndReportsFailures) {
     EXPECT_EQ(255u, *status) << (failing.empty() ? "" : failing.front());
   }
   EXPECT_EQ(1u, files_ending(u".json").size());
+}
+
+TEST_F(ChildProcessTest, LauncherStartsACommandLineAsTheShellDoes) {
+  const Path launcher = module_dir() + u"\\doubles\\launcher.exe";
+  ASSERT_TRUE(exists(launcher)) << "build the launcher target";
+  // No program named: Windows finds "recorder" beside the launcher, the
+  // first place it searches.
+  const std::string command = "recorder -File \"a b\"";
+  const auto line = run(launcher, {"--new-console", "--command", command});
+  EXPECT_EQ(command, to_string_lossy(line.command_line));
+  EXPECT_EQ(show(recorder_), show(line.module_path));
+  // Wine's new console has no window to show here; that PowerShell gets a
+  // console from it is proven by the uninstall the end-to-end tests run.
+  EXPECT_EQ("char", line.std_out.type);
 }
 
 }  // namespace

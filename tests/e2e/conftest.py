@@ -10,7 +10,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).parent))
 import expected  # noqa: E402
-from harness import Stage, WineSession  # noqa: E402
+from harness import JourneySession, Stage, WineSession  # noqa: E402
 
 REPO = Path(__file__).resolve().parents[2]
 
@@ -24,6 +24,9 @@ def pytest_addoption(parser):
     parser.addoption("--pwsh", default="",
                      help="PowerShell 7 (pwsh) to run the scripts in; the tests marked engine "
                           "run only when it is given")
+    parser.addoption("--windows-powershell", default="",
+                     help="a Windows build of PowerShell (powershell.exe) that runs under Wine; "
+                          "the tests marked journey run only when it is given")
     parser.addoption("--native-build-dir", default=str(REPO / "build" / "native"),
                      help="the native build folder holding tests/engine/script_tool")
 
@@ -45,6 +48,8 @@ def pytest_collection_modifyitems(config, items):
         _leave_out(config, items, "signed")
     if not config.getoption("--pwsh"):
         _leave_out(config, items, "engine")
+    if not config.getoption("--windows-powershell"):
+        _leave_out(config, items, "journey")
     if os.geteuid() != 0:
         dropped = _leave_out(config, items, "tmpfs")
         if dropped:
@@ -61,6 +66,7 @@ def pytest_configure(config):
     config.addinivalue_line("markers", "signed: needs --signed-installer")
     config.addinivalue_line("markers", "tmpfs: mounts a small tmpfs, needs root")
     config.addinivalue_line("markers", "engine: needs --pwsh")
+    config.addinivalue_line("markers", "journey: needs --windows-powershell")
     version_file = Path(config.getoption("--build-dir")) / "version.txt"
     if version_file.is_file():
         expected.VERSION = version_file.read_text(encoding="utf-8").strip()
@@ -82,6 +88,18 @@ def signed_installer(request) -> Path:
 @pytest.fixture(scope="session")
 def wine(build_dir) -> WineSession:
     session = WineSession(build_dir, artifacts=build_dir / "e2e-artifacts")
+    session.start()
+    yield session
+    session.stop()
+
+
+@pytest.fixture(scope="session")
+def journey(request, build_dir) -> JourneySession:
+    """A prefix of its own whose `powershell` is the real one: the shared
+    prefix's other tests expect Wine's stub or a recorder there."""
+    powershell = Path(request.config.getoption("--windows-powershell")).resolve()
+    assert powershell.is_file(), f"no {powershell}"
+    session = JourneySession(build_dir, build_dir / "e2e-artifacts", powershell)
     session.start()
     yield session
     session.stop()

@@ -497,3 +497,106 @@ def app_records(path: Path) -> list[dict[str, str]]:
             rec[key] = unfield(value)
         records.append(rec)
     return records
+
+
+class JourneySession(WineSession):
+    """A Wine prefix of its own in which a Windows build of PowerShell is the
+    `powershell` every program finds: first on the prefix's system PATH,
+    ahead of Wine's stub, which prints nothing and exits 0."""
+
+    _SYSTEM_ENVIRONMENT = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
+
+    def __init__(self, build_dir: Path, artifacts: Path, powershell: Path):
+        super().__init__(build_dir, artifacts)
+        self.powershell = powershell
+        # The prefix is made without mscoree (no Mono prompt); .NET needs it
+        # loadable to start.
+        self._dll_overrides = "mscoree,mshtml=;winemenubuilder.exe=d"
+
+    @property
+    def env(self) -> dict[str, str]:
+        env = super().env
+        env["WINEDLLOVERRIDES"] = self._dll_overrides
+        return env
+
+    def start(self) -> None:
+        super().start()
+        self._dll_overrides = "mshtml=;winemenubuilder.exe=d"
+        out = self.reg("query", self._SYSTEM_ENVIRONMENT, "/v", "PATH").stdout.decode(errors="replace")
+        m = re.search(r"^\s*PATH\s+REG_EXPAND_SZ\s+(.*?)\s*$", out, re.M)
+        assert m, out
+        path = winpath(self.powershell.parent) + ";" + m.group(1)
+        assert self.reg("add", self._SYSTEM_ENVIRONMENT, "/v", "PATH", "/t", "REG_EXPAND_SZ",
+                        "/d", path, "/f").returncode == 0
+        self.username = self._wine_username()
+
+    def _wine_username(self) -> str:
+        r = subprocess.run(["wine", "cmd", "/c", "echo %USERNAME%"], env=self.env, capture_output=True,
+                           timeout=120, check=True)
+        return r.stdout.decode("ascii").strip()
+
+    def running(self, exe_name: str) -> list[int]:
+        """The Linux ids of this prefix's processes whose program is `exe_name`."""
+        found = []
+        for proc in Path("/proc").iterdir():
+            if not proc.name.isdigit():
+                continue
+            try:
+                environ = (proc / "environ").read_bytes().split(b"\0")
+                argv0 = (proc / "cmdline").read_bytes().split(b"\0")[0].decode(errors="replace")
+            except OSError:
+                continue
+            if f"WINEPREFIX={self.prefix}".encode() not in environ:
+                continue
+            if re.split(r"[\\/]", argv0)[-1].lower() == exe_name.lower():
+                found.append(int(proc.name))
+        return found
+
+    def read_key(self, key: str) -> dict[str, tuple[str, object]] | None:
+        """The values of a registry key as {name: (type, data)}, read from
+        `reg export` (UTF-16, so every character survives); None when the key
+        does not exist. Types: REG_SZ, REG_EXPAND_SZ, REG_DWORD, or the
+        export's own name for others (hex(7), hex, ...)."""
+        out = self.root / "export.reg"
+        out.unlink(missing_ok=True)
+        if self.reg("export", key, winpath(out), "/y").returncode != 0:
+            return None
+        return parse_reg_export(out.read_bytes().decode("utf-16"), key)
+
+
+def parse_reg_export(text: str, key: str) -> dict[str, tuple[str, object]]:
+    """The values of `key` (not of its subkeys) in a REGEDIT5 export."""
+    values: dict[str, tuple[str, object]] = {}
+    lines = text.replace("\r\n", "\n").split("\n")
+    logical, acc = [], ""
+    for line in lines:  # a value's hex data runs on over lines ending in "\"
+        acc += line.strip() if acc else line
+        if acc.endswith("\\") and "=hex" in acc:
+            acc = acc[:-1]
+            continue
+        logical.append(acc)
+        acc = ""
+    wanted = key.lower().replace("hkcu\\", "hkey_current_user\\").replace("hklm\\", "hkey_local_machine\\")
+    inside = False
+    for line in logical:
+        if line.startswith("["):
+            inside = line[1:-1].lower() == wanted
+            continue
+        if not inside or not line:
+            continue
+        m = re.fullmatch(r'(@|"((?:[^"\\]|\\.)*)")=(.*)', line)
+        assert m, line
+        name = "" if m.group(1) == "@" else re.sub(r"\\(.)", r"\1", m.group(2))
+        data = m.group(3)
+        if data.startswith('"'):
+            values[name] = ("REG_SZ", re.sub(r"\\(.)", r"\1", data[1:-1]))
+        elif data.startswith("dword:"):
+            values[name] = ("REG_DWORD", int(data[6:], 16))
+        else:
+            kind, _, raw = data.partition(":")
+            octets = bytes(int(b, 16) for b in raw.split(",") if b)
+            if kind == "hex(2)":
+                values[name] = ("REG_EXPAND_SZ", octets.decode("utf-16-le").rstrip("\0"))
+            else:
+                values[name] = (kind, octets)
+    return values
