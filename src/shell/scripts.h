@@ -33,21 +33,82 @@ Set-ItemProperty -Path $reg -Name NoRepair -Type DWord -Value 1
 // shortcut, {2} the escaped path of the Start Menu folder, {3} the installing
 // user's SID. The script may run as another account (Apps & features elevates
 // it): everything it removes is named by the absolute paths this installation
-// used and by the SID, never by that account's APPDATA, Desktop or HKCU.
-// -LiteralPath, since a path may hold [ ], which -Path reads as wildcards.
-// The processes are waited for before their files go. cmd runs without
-// AutoRun (/d), outside the folder it removes, after a wait of about two
-// seconds that outlasts PowerShell's exit; the folder reaches it only through
-// an environment variable (cmd expands %NAME% even between double quotes, but
-// never expands again what a value holds), and the entry goes only once the
-// folder has gone, so that an uninstall that left files can be run again.
-inline constexpr std::string_view UNINSTALL_SCRIPT_TEMPLATE = R"ps($running = @(Get-Process -Name Korvane, KorvaneCore -ErrorAction SilentlyContinue)
-$running | Stop-Process -Force -ErrorAction SilentlyContinue
-$running | Wait-Process -Timeout 5 -ErrorAction SilentlyContinue
-Remove-Item -LiteralPath '{1}' -Force -ErrorAction SilentlyContinue
-Remove-Item -LiteralPath '{2}' -Recurse -Force -ErrorAction SilentlyContinue
-$env:KORVANE_UNINSTALL_DIR = '{0}'
-Start-Process cmd -ArgumentList '/d /c ping -n 3 127.0.0.1 >nul & rmdir /s /q "%KORVANE_UNINSTALL_DIR%" & if not exist "%KORVANE_UNINSTALL_DIR%\" reg delete "HKU\{3}\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane" /f >nul' -WorkingDirectory $env:SystemRoot -WindowStyle Hidden
+// used and by the SID, never by that account's APPDATA, Desktop or HKCU, and
+// it stops only programs whose executable lies in the install folder
+// (Get-Process sees every session's; a path it cannot read is not ours).
+// It does all its work before it ends, since Programs and Features re-reads
+// its list the moment the uninstaller exits. Files go through .NET, whose
+// calls take [ ] literally and which removes a junction or symbolic link as
+// a link; the long form (\\?\) is used where .NET takes it, for trees deeper
+// than MAX_PATH. Whatever is in use is retried for about ten seconds (virus
+// scanners, WebView2 processes ending after the application); what still
+// stays keeps this script and the entry with it, so that Uninstall can be
+// pressed again, and the exit status is 1 for deployment tools.
+inline constexpr std::string_view UNINSTALL_SCRIPT_TEMPLATE = R"ps($windows = [Environment]::GetFolderPath('Windows')
+Set-Location -LiteralPath $windows
+[Environment]::CurrentDirectory = $windows
+$dir = [IO.Path]::GetFullPath('{0}')
+$base = $dir
+if ([IO.Directory]::Exists('\\?\' + $windows)) {
+  $base = if ($dir.StartsWith('\\')) { '\\?\UNC\' + $dir.Substring(2) } else { '\\?\' + $dir }
+}
+$self = $base + '\Uninstall-Korvane.ps1'
+$left = $false
+
+function Remove-File([string]$path) {
+  if ([IO.File]::Exists($path)) { try { [IO.File]::Delete($path) } catch { $script:left = $true } }
+}
+
+function Remove-Menu([string]$menu) {
+  Remove-File ($menu + '\Korvane.lnk')
+  if ([IO.Directory]::Exists($menu) -and [IO.Directory]::GetFileSystemEntries($menu).Count -eq 0) {
+    try { [IO.Directory]::Delete($menu) } catch { $script:left = $true }
+  }
+}
+
+function Remove-Tree([string]$path) {
+  $attributes = [IO.File]::GetAttributes($path)
+  if ($attributes.HasFlag([IO.FileAttributes]::ReadOnly)) {
+    [IO.File]::SetAttributes($path, $attributes -bxor [IO.FileAttributes]::ReadOnly)
+  }
+  if (-not $attributes.HasFlag([IO.FileAttributes]::Directory)) { [IO.File]::Delete($path); return }
+  if (-not $attributes.HasFlag([IO.FileAttributes]::ReparsePoint)) {
+    foreach ($entry in [IO.Directory]::GetFileSystemEntries($path)) { try { Remove-Tree $entry } catch { } }
+  }
+  [IO.Directory]::Delete($path)
+}
+
+function Remove-Folder {
+  if (-not [IO.Directory]::Exists($base)) { return $true }
+  try { $entries = [IO.Directory]::GetFileSystemEntries($base) } catch { return $false }
+  $clear = $true
+  foreach ($entry in $entries) {
+    if ($entry -ne $self) { try { Remove-Tree $entry } catch { $clear = $false } }
+  }
+  if (-not $clear -or $left) { return $false }
+  try { [IO.File]::Delete($self); [IO.Directory]::Delete($base) } catch { return $false }
+  $true
+}
+
+$inside = $dir.TrimEnd('\') + '\'
+$mine = @(Get-Process | Where-Object {
+  $path = $null
+  try { $path = $_.Path } catch { }
+  $path -and $path.StartsWith($inside, [StringComparison]::OrdinalIgnoreCase)
+})
+$mine | Stop-Process -Force -ErrorAction SilentlyContinue
+$mine | Wait-Process -Timeout 10 -ErrorAction SilentlyContinue
+Remove-File '{1}'
+Remove-Menu '{2}'
+$deadline = [DateTime]::UtcNow.AddSeconds(10)
+while (-not ($gone = Remove-Folder) -and -not $left -and [DateTime]::UtcNow -lt $deadline) {
+  Start-Sleep -Milliseconds 250
+}
+if (-not $gone -or $left) { exit 1 }
+try {
+  [Microsoft.Win32.Registry]::Users.DeleteSubKeyTree('{3}\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane', $false)
+} catch { exit 1 }
+exit 0
 )ps";
 
 // The UTF-8 byte-order mark. Windows PowerShell 5.1 reads a script file

@@ -75,25 +75,28 @@ def start_menu_dir(programs_dir: str) -> str:
     return programs_dir + "\\Korvane"
 
 
-def _replace_once(line: bytes, old: str, new: str) -> bytes:
-    assert line.count(old.encode()) == 1, (line, old)
-    return line.replace(old.encode(), new.encode())
-
-
 def uninstall_script_file(install_dir: str, shell: ShellPlaces) -> bytes:
     """The bytes of Uninstall-Korvane.ps1 for `install_dir` and `shell`: the
     golden file with its paths and SID replaced, and the line of an unknown
     folder left out."""
     golden = _for_folder((GOLDEN / "Uninstall-Korvane.ps1").read_bytes(), install_dir)
-    lines = golden.split(b"\n")
-    assert len(lines) == 8 and lines[-1] == b""
     g = GOLDEN_SHELL
-    lines[6] = _replace_once(lines[6], "HKU\\" + g.sid + "\\", "HKU\\" + shell.sid + "\\")
-    for i, old, new in ((3, desktop_shortcut(g.desktop_dir), shell.desktop_dir and desktop_shortcut(shell.desktop_dir)),
-                        (4, start_menu_dir(g.programs_dir), shell.programs_dir and start_menu_dir(shell.programs_dir))):
-        lines[i] = None if new is None else _replace_once(lines[i], "'" + ps_escape(old) + "'",
-                                                          "'" + ps_escape(new) + "'")
-    return b"\n".join(line for line in lines if line is not None)
+    replaced = {
+        f"Remove-File '{ps_escape(desktop_shortcut(g.desktop_dir))}'":
+            shell.desktop_dir and f"Remove-File '{ps_escape(desktop_shortcut(shell.desktop_dir))}'",
+        f"Remove-Menu '{ps_escape(start_menu_dir(g.programs_dir))}'":
+            shell.programs_dir and f"Remove-Menu '{ps_escape(start_menu_dir(shell.programs_dir))}'",
+    }
+    lines = []
+    for line in golden.decode("utf-8").split("\n"):
+        if line in replaced:
+            line = replaced.pop(line)
+        elif f"'{g.sid}\\" in line:
+            line = line.replace(f"'{g.sid}\\", f"'{shell.sid}\\")
+        if line is not None:
+            lines.append(line)
+    assert not replaced, "the golden file names the shortcut and the Start Menu folder once each"
+    return "\n".join(lines).encode("utf-8")
 
 
 def utf16_units(text: str) -> list[int]:

@@ -79,23 +79,39 @@ std::vector<std::string> golden_uninstall_lines() {
 TEST(UninstallScript, LeavesOutTheLineOfAFolderThatWasNotKnown) {
   const GoldenInputs in;
   const std::vector<std::string> all = golden_uninstall_lines();
-  ASSERT_EQ(7u, all.size());
+  // The one line each that names the Desktop shortcut and the Start Menu folder.
+  std::size_t desktop_line = all.size(), menu_line = all.size();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i] == "Remove-File '" + in.desktop_shortcut + "'\n") desktop_line = i;
+    if (all[i] == "Remove-Menu '" + in.start_menu_dir + "'\n") menu_line = i;
+  }
+  ASSERT_LT(desktop_line, all.size());
+  ASSERT_LT(menu_line, all.size());
   struct {
     bool desktop, start_menu;
-    std::vector<std::size_t> lines;  // of the golden file, from 0
-  } const cases[] = {
-      {false, true, {0, 1, 2, 4, 5, 6}},
-      {true, false, {0, 1, 2, 3, 5, 6}},
-      {false, false, {0, 1, 2, 5, 6}},
-  };
+  } const cases[] = {{false, true}, {true, false}, {false, false}};
   for (const auto& c : cases) {
     std::string want;
-    for (std::size_t i : c.lines) want += all[i];
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if ((i == desktop_line && !c.desktop) || (i == menu_line && !c.start_menu)) continue;
+      want += all[i];
+    }
     const UninstallTargets targets{
         in.escaped_dir, c.desktop ? std::optional<std::string_view>(in.desktop_shortcut) : std::nullopt,
         c.start_menu ? std::optional<std::string_view>(in.start_menu_dir) : std::nullopt, in.sid};
     EXPECT_EQ(want, uninstall_script(targets)) << c.desktop << c.start_menu;
   }
+}
+
+// The uninstall does its work itself, before it ends: no cmd or other
+// process started to finish it, and nothing through the running account's
+// HKCU (it may be an administrator's).
+TEST(UninstallScript, StartsNothingAndLeavesTheRunningAccountsHiveAlone) {
+  const std::string_view text = UNINSTALL_SCRIPT_TEMPLATE;
+  for (const char* word : {"cmd", "Start-Process", "HKCU", "CurrentUser", "$env:"}) {
+    EXPECT_EQ(std::string_view::npos, text.find(word)) << word;
+  }
+  EXPECT_TRUE(text.contains("[Microsoft.Win32.Registry]::Users.DeleteSubKeyTree('{3}\\Software\\"));
 }
 
 // Windows-1252, the ANSI code page of Western systems, for 0x80 to 0x9F; the
@@ -119,11 +135,12 @@ std::u16string read_as_windows_powershell(std::string_view file) {
 
 bool is_single_quote(char16_t c) { return c == u'\'' || (c >= 0x2018 && c <= 0x201B); }
 
-// The value PowerShell gives the single-quoted literal that makes up the rest
-// of the line starting with `prefix`: its tokenizer takes U+2018 to U+201B as
-// apostrophes too, and a doubled one as one. nullopt when the literal does not
-// end exactly at the end of that line.
-std::optional<std::u16string> literal_after(std::u16string_view text, std::u16string_view prefix) {
+// The value PowerShell gives the single-quoted literal that follows `prefix`
+// at the start of a line: its tokenizer takes U+2018 to U+201B as apostrophes
+// too, and a doubled one as one. nullopt when the literal is not followed by
+// exactly `suffix` and the end of that line.
+std::optional<std::u16string> literal_after(std::u16string_view text, std::u16string_view prefix,
+                                            std::u16string_view suffix) {
   const auto at = text.find(u"\n" + std::u16string(prefix));
   if (at == std::u16string_view::npos) return std::nullopt;
   std::size_t i = at + 1 + prefix.size();
@@ -138,7 +155,7 @@ std::optional<std::u16string> literal_after(std::u16string_view text, std::u16st
       break;  // the closing quote
     }
   }
-  if (i + 1 >= text.size() || text[i + 1] != u'\n') return std::nullopt;
+  if (text.substr(i + 1, suffix.size() + 1) != std::u16string(suffix) + u"\n") return std::nullopt;
   return value;
 }
 
@@ -157,7 +174,7 @@ TEST(UninstallScript, WindowsPowerShellReadsBackExactlyTheFolder) {
     const std::string escaped = ps_escape(dir);
     const std::string file = uninstall_script_file({escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18"});
     EXPECT_EQ(utf8_to_utf16(dir),
-              literal_after(read_as_windows_powershell(file), u"$env:KORVANE_UNINSTALL_DIR = "))
+              literal_after(read_as_windows_powershell(file), u"$dir = [IO.Path]::GetFullPath(", u")"))
         << dir;
   }
   // Without the mark, the same file is misread: the check can tell.
@@ -166,7 +183,7 @@ TEST(UninstallScript, WindowsPowerShellReadsBackExactlyTheFolder) {
   EXPECT_NE(utf8_to_utf16(dir),
             literal_after(read_as_windows_powershell(uninstall_script(
                               {escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18"})),
-                          u"$env:KORVANE_UNINSTALL_DIR = "));
+                          u"$dir = [IO.Path]::GetFullPath(", u")"));
 }
 
 }  // namespace
