@@ -37,6 +37,7 @@ int usage(const std::string& why) {
   print_error(
       "usage: launcher.exe [--set NAME=VALUE]... [--unset NAME]... [--stdout FILE] "
       "[--no-std-handles] [--new-console] [--cwd DIR] [--raw-cmdline TEXT] [--status-file FILE] "
+      "[--hold FILE] "
       "{-- PROGRAM [ARGS...] | --command TEXT}");
   return kFailure;
 }
@@ -66,6 +67,7 @@ int wmain(int argc, wchar_t** argv) {
   std::optional<std::u16string> raw_cmdline;
   std::optional<std::u16string> status_file;
   std::optional<std::u16string> command;
+  std::optional<std::u16string> hold;
   bool no_std_handles = false;
   bool new_console = false;
   std::size_t i = 0;
@@ -82,7 +84,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const bool takes_value = opt == u"--set" || opt == u"--unset" || opt == u"--stdout" ||
                              opt == u"--cwd" || opt == u"--raw-cmdline" ||
-                             opt == u"--status-file" || opt == u"--command";
+                             opt == u"--status-file" || opt == u"--command" || opt == u"--hold";
     if (!takes_value) return usage("unknown option: " + korvane::to_string_lossy(opt));
     if (!has_value) return usage("option without a value: " + korvane::to_string_lossy(opt));
     const std::u16string& value = args[++i];
@@ -108,6 +110,8 @@ int wmain(int argc, wchar_t** argv) {
       status_file = value;
     } else if (opt == u"--command") {
       command = value;
+    } else if (opt == u"--hold") {
+      hold = value;
     } else {
       raw_cmdline = value;
     }
@@ -137,6 +141,15 @@ int wmain(int argc, wchar_t** argv) {
     command_line = std::move(*built);
   }
   command_line.push_back(u'\0');
+
+  // Open while the child runs, sharing read and write but not delete: the
+  // file can be neither deleted nor renamed meanwhile.
+  const OwnedHandle held(hold ? ::CreateFileW(wide(*hold), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                              : nullptr);
+  if (held.get() == INVALID_HANDLE_VALUE) {
+    return fail("opening " + korvane::to_string_lossy(*hold), ::GetLastError());
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

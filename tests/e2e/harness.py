@@ -536,7 +536,8 @@ class JourneySession(WineSession):
         return r.stdout.decode("ascii").strip()
 
     def running(self, exe_name: str) -> list[int]:
-        """The Linux ids of this prefix's processes whose program is `exe_name`."""
+        """The Linux ids of this prefix's processes whose program is `exe_name`:
+        a file name, or a whole Windows path (any case)."""
         found = []
         for proc in Path("/proc").iterdir():
             if not proc.name.isdigit():
@@ -548,7 +549,8 @@ class JourneySession(WineSession):
                 continue
             if f"WINEPREFIX={self.prefix}".encode() not in environ:
                 continue
-            if re.split(r"[\\/]", argv0)[-1].lower() == exe_name.lower():
+            program = argv0 if "\\" in exe_name else re.split(r"[\\/]", argv0)[-1]
+            if program.lower() == exe_name.lower():
                 found.append(int(proc.name))
         return found
 
