@@ -43,7 +43,9 @@ Set-ItemProperty -Path $reg -Name NoRepair -Type DWord -Value 1
 // than MAX_PATH. Whatever is in use is retried for about ten seconds (virus
 // scanners, WebView2 processes ending after the application); what still
 // stays keeps this script and the entry with it, so that Uninstall can be
-// pressed again, and the exit status is 1 for deployment tools.
+// pressed again, and the exit status is 1 for deployment tools. The script
+// is deleted just before its folder; where the folder cannot go even then
+// (another program's current directory), the script is written back.
 inline constexpr std::string_view UNINSTALL_SCRIPT_TEMPLATE = R"ps($windows = [Environment]::GetFolderPath('Windows')
 Set-Location -LiteralPath $windows
 [Environment]::CurrentDirectory = $windows
@@ -53,6 +55,8 @@ if ([IO.Directory]::Exists('\\?\' + $windows)) {
   $base = if ($dir.StartsWith('\\')) { '\\?\UNC\' + $dir.Substring(2) } else { '\\?\' + $dir }
 }
 $self = $base + '\Uninstall-Korvane.ps1'
+$text = $null
+try { $text = [IO.File]::ReadAllBytes($self) } catch { }
 $left = $false
 
 function Remove-File([string]$path) {
@@ -86,7 +90,11 @@ function Remove-Folder {
     if ($entry -ne $self) { try { Remove-Tree $entry } catch { $clear = $false } }
   }
   if (-not $clear -or $left) { return $false }
-  try { [IO.File]::Delete($self); [IO.Directory]::Delete($base) } catch { return $false }
+  try { [IO.File]::Delete($self) } catch { return $false }
+  try { [IO.Directory]::Delete($base) } catch {
+    try { [IO.File]::WriteAllBytes($self, $text) } catch { }
+    return $false
+  }
   $true
 }
 

@@ -144,12 +144,15 @@ def _install(stage: Stage, places: Places, case: Case) -> int:
     return run.wait()
 
 
-def _uninstall_as_windows_does(stage: Stage, journey, places: Places, command: str) -> int:
+def _uninstall_as_windows_does(stage: Stage, journey, places: Places, command: str,
+                               cwd: Path | None = None) -> int:
     status_file = stage.root / "uninstall-status.txt"
     cmd = ["wine", str(journey.launcher)]
     for k, v in (stage.profile.variables() | {"LOCALAPPDATA": winpath(places.local)}).items():
         cmd += ["--set", f"{k}={v}"]
     cmd += ["--new-console", "--status-file", winpath(status_file), "--command", command]
+    if cwd is not None:
+        cmd[-2:-2] = ["--cwd", winpath(cwd)]
     subprocess.run(cmd, env=journey.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=180, check=False)
     return int(status_file.read_text(encoding="ascii"))
@@ -232,5 +235,29 @@ def test_a_file_held_open_keeps_the_script_and_the_entry_until_an_uninstall_can_
         assert _uninstall_as_windows_does(stage, journey, places, command) == 0
         assert_nothing_left(journey, places, kept)
         assert journey.running(winpath(other)), "the other folder's Korvane.exe was stopped"
+    finally:
+        _clean_up(journey)
+
+
+def test_a_folder_another_program_stands_in_keeps_the_script_and_the_entry(journey, tmp_path):
+    case = Case("Local")
+    stage = Stage(journey, tmp_path)
+    places = _places(journey, tmp_path, case)
+    kept = _neighbours(stage, places, case, journey.username)
+    try:
+        assert _install(stage, places, case) == 0
+        command = journey.read_key(UNINSTALL + "Korvane")["UninstallString"][1]
+        script = (places.install_dir / "Uninstall-Korvane.ps1").read_bytes()
+        # Started in the install folder, Wine's console host keeps it as its
+        # current directory while the uninstall runs, as a terminal left open
+        # there would: the folder cannot go, so the script must stay with
+        # the entry that names it.
+        assert _uninstall_as_windows_does(stage, journey, places, command, cwd=places.install_dir) == 1
+        assert [p.name for p in places.install_dir.iterdir()] == ["Uninstall-Korvane.ps1"]
+        assert (places.install_dir / "Uninstall-Korvane.ps1").read_bytes() == script
+        assert journey.read_key(UNINSTALL + "Korvane") is not None
+
+        assert _uninstall_as_windows_does(stage, journey, places, command) == 0
+        assert_nothing_left(journey, places, kept)
     finally:
         _clean_up(journey)

@@ -7,6 +7,8 @@ if ([IO.Directory]::Exists('\\?\' + $windows)) {
   $base = if ($dir.StartsWith('\\')) { '\\?\UNC\' + $dir.Substring(2) } else { '\\?\' + $dir }
 }
 $self = $base + '\Uninstall-Korvane.ps1'
+$text = $null
+try { $text = [IO.File]::ReadAllBytes($self) } catch { }
 $left = $false
 
 function Remove-File([string]$path) {
@@ -40,7 +42,11 @@ function Remove-Folder {
     if ($entry -ne $self) { try { Remove-Tree $entry } catch { $clear = $false } }
   }
   if (-not $clear -or $left) { return $false }
-  try { [IO.File]::Delete($self); [IO.Directory]::Delete($base) } catch { return $false }
+  try { [IO.File]::Delete($self) } catch { return $false }
+  try { [IO.Directory]::Delete($base) } catch {
+    try { [IO.File]::WriteAllBytes($self, $text) } catch { }
+    return $false
+  }
   $true
 }
 
