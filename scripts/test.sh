@@ -10,7 +10,16 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
 jobs=$(nproc)
 
-step() { printf '\n==== %s ====\n' "$*"; }
+# Each part says what it took when the next one starts; the end, the total.
+part_start=$SECONDS
+part_name=
+step() {
+  [[ -z "$part_name" ]] || printf '==== %s: %d s ====\n' "$part_name" $((SECONDS - part_start))
+  part_name=$*
+  part_start=$SECONDS
+  printf '\n==== %s ====\n' "$*"
+}
+total_start=$SECONDS
 
 step "native build and unit tests"
 cmake --preset native >/dev/null
@@ -42,6 +51,7 @@ bash scripts/release_check.sh
 step "fuzzing the gzip decoder"
 bash scripts/fuzz.sh "${KORVANE_FUZZ_SECONDS:-60}"
 
+step "PowerShell 7.6.10 for the engine tests"
 # PowerShell, as a .NET tool in the build tree, runs the installer's scripts
 # in the end-to-end tests. CI (KORVANE_REQUIRE_ENGINE=1) never goes without.
 engine=()
@@ -77,4 +87,7 @@ fi
 
 step "end-to-end tests of korvane_setup.exe"
 /usr/bin/python3 -m pytest tests/e2e -p no:cacheprovider -rA --build-dir build/windows \
-  --signed-installer build/signed/korvane_setup.exe --native-build-dir build/native "${engine[@]}"
+  --signed-installer build/signed/korvane_setup.exe --native-build-dir build/native --durations=12 \
+  "${engine[@]}"
+printf '==== %s: %d s ====\n' "$part_name" $((SECONDS - part_start))
+printf '==== every test: %d s ====\n' $((SECONDS - total_start))
