@@ -39,8 +39,9 @@ namespace korvane {
 // (a reparse point whose tag is a name surrogate).
 [[nodiscard]] bool is_directory(PathView path);
 
-// Creates `path` or replaces its whole content with `bytes`. A failure part
-// way leaves what was written.
+// Creates `path` or replaces its whole content with `bytes`, flushed to the
+// disk (FlushFileBuffers) before it returns. A failure part way leaves what
+// was written.
 [[nodiscard]] IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes);
 
 // Opens the existing file `path` with write and delete access (what a
