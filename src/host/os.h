@@ -6,10 +6,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/duration.h"
 #include "core/io_error.h"
 #include "core/path.h"
+#include "host/file_unit.h"
 #include "host/paths.h"
 
 namespace korvane {
@@ -37,14 +39,31 @@ namespace korvane {
 // (a reparse point whose tag is a name surrogate).
 [[nodiscard]] bool is_directory(PathView path);
 
-// Creates `path` or replaces its whole content with `bytes`. A failure part
-// way leaves what was written.
+// Creates `path` or replaces its whole content with `bytes`, flushed to the
+// disk (FlushFileBuffers) before it returns. A failure part way leaves what
+// was written.
 [[nodiscard]] IoResult<void> write(PathView path, std::span<const std::uint8_t> bytes);
 
-// Opens the existing file `path` for writing with write's sharing modes,
-// without truncating or changing it, and closes it again: the OS error when
-// it cannot be opened (2 when there is none, 32 when a program holds it).
-[[nodiscard]] IoResult<void> open_for_write(PathView path);
+// Opens the existing file `path` with write and delete access (what a
+// replacing rename and a delete need) and write's sharing modes, without
+// changing it, and closes it again: the OS error when it cannot be opened (2
+// when there is none, 32 when a program holds it without sharing write or
+// delete).
+[[nodiscard]] IoResult<void> open_for_replace(PathView path);
+
+// Clears FILE_ATTRIBUTE_READONLY of the file `path` where it is set
+// (GetFileAttributesW, SetFileAttributesW); directories are left alone.
+[[nodiscard]] IoResult<void> make_writable(PathView path);
+
+// The names in folder `dir` but "." and ".." (FindFirstFileExW).
+[[nodiscard]] IoResult<std::vector<std::u16string>> list_dir(PathView dir);
+
+// Whether process `process_id` runs: it can be opened and has not ended, or
+// it exists but may not be opened (another user's).
+[[nodiscard]] bool is_running(std::uint32_t process_id);
+
+// The file unit's calls (host/file_unit.h) over the functions above.
+[[nodiscard]] FileOps system_file_ops();
 
 // CreateHardLinkW: the second name `link` for the existing file `existing`.
 [[nodiscard]] IoResult<void> hard_link(PathView existing, PathView link);

@@ -41,14 +41,8 @@ class WindowsHost final : public SetupHost {
   std::span<const std::uint8_t> app_payload() override { return APP_EXE_GZ.bytes(); }
   std::span<const std::uint8_t> loader_payload() override { return WEBVIEW_LOADER_GZ.bytes(); }
   IoResult<void> install_files(std::span<const UnitFile> files) override {
-    const FileOps ops{
-        .write = korvane::write,
-        .open_for_write = korvane::open_for_write,
-        .hard_link = korvane::hard_link,
-        .rename = move_file,
-        .remove = delete_file,
-    };
-    return replace_files(files, staging_tag(process_id(), tick_count()), ops);
+    const std::uint32_t self = process_id();
+    return replace_files(files, staging_tag(self, tick_count()), self, system_file_ops());
   }
   void launch_app(PathView exe_path, PathView install_dir) override {
     korvane::launch_app(exe_path, install_dir);

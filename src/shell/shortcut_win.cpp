@@ -14,6 +14,9 @@
 namespace korvane {
 namespace {
 
+// The wait before the one more try of a save that met a sharing violation.
+constexpr DWORD kShareRetryMs = 200;
+
 IoError hresult_error(HRESULT hr) noexcept { return IoError::os(static_cast<std::uint32_t>(hr)); }
 
 // The link's fields and the file, each set or saved in one call.
@@ -38,9 +41,16 @@ IoResult<void> fill_and_save(const win::ComPtr<IShellLinkW>& link, const Shortcu
   if (HRESULT hr = link->QueryInterface(IID_IPersistFile, persist.put_void()); FAILED(hr)) {
     return std::unexpected(hresult_error(hr));
   }
-  if (HRESULT hr = persist->Save(win::wide(file), TRUE); FAILED(hr)) {
-    // What a failed save wrote points nowhere.
-    static_cast<void>(::DeleteFileW(win::wide(file)));
+  // A failed save deletes what it wrote, which points nowhere, but never the
+  // shortcut that was there before (a previous installation's good one).
+  const bool existed = ::GetFileAttributesW(win::wide(file)) != INVALID_FILE_ATTRIBUTES;
+  HRESULT hr = persist->Save(win::wide(file), TRUE);
+  if (hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)) {
+    ::Sleep(kShareRetryMs);  // the shell or a scanner reading the old one
+    hr = persist->Save(win::wide(file), TRUE);
+  }
+  if (FAILED(hr)) {
+    if (!existed) static_cast<void>(::DeleteFileW(win::wide(file)));
     return std::unexpected(hresult_error(hr));
   }
   return {};

@@ -1,7 +1,7 @@
 #pragma once
 // Move-only owners of Windows handles. The invalid value is part of the type:
 // UniqueHandle for handles whose "none" is NULL (processes, threads, timers),
-// UniqueFile for CreateFileW's INVALID_HANDLE_VALUE.
+// UniqueFile for CreateFileW's INVALID_HANDLE_VALUE, UniqueFind for a search.
 
 #include <windows.h>
 
@@ -41,5 +41,23 @@ inline HANDLE invalid_handle_value() noexcept { return INVALID_HANDLE_VALUE; }
 
 using UniqueHandle = BasicUniqueHandle<&null_handle>;
 using UniqueFile = BasicUniqueHandle<&invalid_handle_value>;
+
+// A FindFirstFileExW search, closed with FindClose.
+class UniqueFind {
+ public:
+  explicit UniqueFind(HANDLE h) noexcept : h_(h) {}
+  UniqueFind(const UniqueFind&) = delete;
+  UniqueFind& operator=(const UniqueFind&) = delete;
+  UniqueFind(UniqueFind&& other) noexcept : h_(std::exchange(other.h_, INVALID_HANDLE_VALUE)) {}
+  UniqueFind& operator=(UniqueFind&&) = delete;
+  ~UniqueFind() {
+    if (h_ != INVALID_HANDLE_VALUE) ::FindClose(h_);
+  }
+  [[nodiscard]] HANDLE get() const noexcept { return h_; }
+  [[nodiscard]] explicit operator bool() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
 
 }  // namespace korvane::win

@@ -176,3 +176,102 @@ def test_two_installers_at_once_leave_whole_files_and_nothing_else(stage, build_
     assert sorted(files) == sorted(NAMES)
     for name in NAMES[:2]:
         assert files[name] == (build_dir / "standin" / name).read_bytes(), name
+
+
+class Holder:
+    """A program outside the folder that keeps `path` open for reading,
+    sharing read and write but not delete (a backup agent, a viewer, an
+    antivirus), until closed."""
+
+    def __init__(self, stage: Stage, path: Path):
+        wine = stage.session
+        records = stage.root / "holder-records"
+        records.mkdir(exist_ok=True)
+        self.proc = subprocess.Popen(
+            ["wine", str(wine.launcher), "--set", f"KORVANE_RECORD_DIR={winpath(records)}",
+             "--set", "KORVANE_RECORD_SLEEP_MS=120000", "--no-std-handles", "--hold", winpath(path),
+             "--", winpath(wine.recorder)],
+            env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not list(records.glob("*.json")) and time.monotonic() < deadline:
+            assert self.proc.poll() is None, "the holder could not open the file"
+            time.sleep(0.1)
+        assert list(records.glob("*.json")), "the holder did not start"
+
+    def close(self, stage: Stage) -> None:
+        self.proc.kill()
+        self.proc.wait(timeout=60)
+        stage.session.kill_all()
+
+
+@pytest.mark.parametrize("held", NAMES)
+def test_a_target_held_with_read_and_write_sharing_leaves_the_folder_as_it_was(stage, held):
+    before = old_installation(stage)
+    install_dir = stage.profile.install_dir
+    holder = Holder(stage, install_dir / held)
+    try:
+        run = stage.start("--silent")
+        box = run.next_box()
+        assert_os_failure_box(box, 32)
+        run.press(box, "Return")
+        assert run.wait() == INSTALL_FAILURE
+        # Name for name and byte for byte: no backup left beside the file.
+        assert folder(install_dir) == before
+        assert not stage.app_record.exists()
+    finally:
+        holder.close(stage)
+
+
+# What a run killed part way leaves (its process long gone), by where it was
+# killed: file name -> content, None for the new file of that name.
+TAG = "setup-4000000000-77"
+KILLED = {
+    "while writing": {
+        f"Korvane.exe.{TAG}.new": b"MZ part of an application",
+        f"WebView2Loader.dll.{TAG}.new": None,
+    },
+    "after the first rename": {
+        "Korvane.exe": None,
+        f"Korvane.exe.{TAG}.old": b"old application",
+        f"WebView2Loader.dll.{TAG}.new": None,
+        f"Uninstall-Korvane.ps1.{TAG}.new": b"# new uninstaller\n",
+    },
+    "with the loader moved aside": {
+        "WebView2Loader.dll": "gone",
+        f"WebView2Loader.dll.{TAG}.old": b"MZ old loader",
+    },
+}
+
+
+@pytest.mark.parametrize("killed", KILLED)
+def test_what_a_killed_upgrade_left_is_cleared_by_the_next_run(stage, build_dir, killed):
+    old_installation(stage)
+    install_dir = stage.profile.install_dir
+    for name, content in KILLED[killed].items():
+        target = install_dir / name
+        if content == "gone":
+            target.unlink()
+        else:
+            new = build_dir / "standin" / name.split(".setup-")[0]
+            target.write_bytes(content if content is not None else new.read_bytes()
+                               if new.exists() else b"new")
+    stage.run_silent()
+    files = folder(install_dir)
+    assert sorted(files) == sorted(NAMES)
+    for name in NAMES[:2]:
+        assert files[name] == (build_dir / "standin" / name).read_bytes(), name
+
+
+def test_a_read_only_installation_is_upgraded_and_leaves_nothing_read_only(stage, build_dir):
+    old_installation(stage)
+    install_dir = stage.profile.install_dir
+    # Wine shows a file without write permission as FILE_ATTRIBUTE_READONLY.
+    for name in NAMES:
+        (install_dir / name).chmod(0o444)
+    stage.run_silent()
+    files = folder(install_dir)
+    assert sorted(files) == sorted(NAMES)
+    for name in NAMES[:2]:
+        assert files[name] == (build_dir / "standin" / name).read_bytes(), name
+    for name in NAMES:
+        assert (install_dir / name).stat().st_mode & 0o200, f"{name} is still read-only"

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -121,9 +123,7 @@ IoResult<void> replace_all(const Path& dir, const std::string& app, const std::s
       {app_path, {reinterpret_cast<const std::uint8_t*>(app.data()), app.size()}},
       {loader_path, {reinterpret_cast<const std::uint8_t*>(loader.data()), loader.size()}},
   };
-  const FileOps ops{.write = write, .open_for_write = open_for_write, .hard_link = hard_link,
-                    .rename = move_file, .remove = delete_file};
-  return replace_files(files, staging_tag(process_id(), tick_count()), ops);
+  return replace_files(files, staging_tag(process_id(), tick_count()), process_id(), system_file_ops());
 }
 
 std::vector<std::string> names_in(const Path& dir) {
@@ -162,12 +162,59 @@ TEST_F(HostFiles, UnitWithAHeldFileChangesNothing) {
   EXPECT_EQ("old loader", read(loader));
 }
 
+// The probe asks for what the renames need: a holder that shares writing but
+// not deletion (a backup agent, a viewer) stops it, as it would stop the
+// replacing rename.
+TEST_F(HostFiles, ProbeForReplacingMeetsAHolderThatDoesNotShareDeletion) {
+  const Path file = root_ + u"\\Korvane.exe";
+  ASSERT_TRUE(write(file, bytes_of("old")));
+  struct {
+    DWORD share;
+    bool opens;
+  } const cases[] = {
+      {FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+      {FILE_SHARE_READ | FILE_SHARE_DELETE, false},
+      {FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+  };
+  for (const auto& c : cases) {
+    win::UniqueFile held(::CreateFileW(win::wide(file), GENERIC_READ, c.share, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    const auto r = open_for_replace(file);
+    EXPECT_EQ(c.opens, r.has_value()) << c.share;
+    if (!r) {
+      EXPECT_EQ(IoError::os(32), r.error()) << c.share;
+    }
+  }
+  EXPECT_EQ("old", read(file));
+}
+
+TEST_F(HostFiles, ReadOnlyFileIsMadeWritableAndFolderListed) {
+  const Path file = root_ + u"\\Korvane.exe";
+  ASSERT_TRUE(write(file, bytes_of("old")));
+  ASSERT_TRUE(::SetFileAttributesW(win::wide(file), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(delete_file(file));  // what a read-only backup would meet
+  ASSERT_TRUE(make_writable(file));
+  EXPECT_EQ(0u, ::GetFileAttributesW(win::wide(file)) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(make_writable(file));  // nothing to clear
+  EXPECT_EQ(IoError::os(2), make_writable(root_ + u"\\none").error());
+
+  ASSERT_TRUE(create_directory(root_ + u"\\sub"));
+  auto names = list_dir(root_);
+  ASSERT_TRUE(names);
+  std::ranges::sort(*names);
+  EXPECT_EQ((std::vector<std::u16string>{u"Korvane.exe", u"sub"}), *names);
+  EXPECT_FALSE(list_dir(root_ + u"\\none"));
+
+  EXPECT_TRUE(is_running(process_id()));
+  EXPECT_FALSE(is_running(0xFFFFFFF0u));
+}
+
 TEST_F(HostFiles, FileOperationsGiveTheSystemsErrors) {
   const Path a = root_ + u"\\a", b = root_ + u"\\b";
-  EXPECT_EQ(IoError::os(2), open_for_write(a).error());
+  EXPECT_EQ(IoError::os(2), open_for_replace(a).error());
   ASSERT_TRUE(write(a, bytes_of("a")));
   ASSERT_TRUE(write(b, bytes_of("b")));
-  EXPECT_TRUE(open_for_write(a));
+  EXPECT_TRUE(open_for_replace(a));
   EXPECT_EQ("a", read(a));  // opened, not truncated
   EXPECT_EQ(IoError::os(183), hard_link(a, b).error());
   EXPECT_EQ(IoError::os(183), move_file(a, b, false).error());
