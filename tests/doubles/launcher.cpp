@@ -39,6 +39,7 @@ int usage(const std::string& why) {
       "[--no-std-handles] [--new-console] [--cwd DIR] [--raw-cmdline TEXT] [--status-file FILE] "
       "[--hold FILE] "
       "{-- PROGRAM [ARGS...] | --command TEXT}");
+  print_error("   or: launcher.exe --scan DIR STATUS_FILE");
   return kFailure;
 }
 
@@ -56,11 +57,54 @@ class OwnedHandle {
   HANDLE h_;
 };
 
+bool write_text(const std::u16string& path, const std::string& text) {
+  const OwnedHandle out(::CreateFileW(wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return out.get() != INVALID_HANDLE_VALUE &&
+         ::WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// --scan: a virus scanner's part. Every new "*.setup-*.new" file that shows
+// in `dir` is opened as soon as it is seen (sharing read and write, not
+// delete, so that it can be neither renamed nor deleted meanwhile) and held
+// for 300 ms. Ends once it has held one and none has shown for 2 s, or after
+// a minute; `status` holds "ready" while it watches, then the number held.
+int scan(const std::u16string& dir, const std::u16string& status) {
+  if (!write_text(status, "ready")) return fail("writing the status file", ::GetLastError());
+  std::vector<std::u16string> seen;
+  const ULONGLONG start = ::GetTickCount64();
+  ULONGLONG last = start;
+  while (::GetTickCount64() - start < 60000 && (seen.empty() || ::GetTickCount64() - last < 2000)) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = ::FindFirstFileW(wide(dir + u"\\*.setup-*.new"), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+        bool known = false;
+        for (const auto& s : seen) known = known || s == name;
+        if (known) continue;
+        const OwnedHandle held(::CreateFileW(wide(dir + u"\\" + name), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (held.get() == INVALID_HANDLE_VALUE) continue;
+        seen.push_back(name);
+        ::Sleep(300);
+        last = ::GetTickCount64();
+      } while (::FindNextFileW(find, &found));
+      ::FindClose(find);
+    }
+    ::Sleep(1);
+  }
+  return write_text(status, std::to_string(seen.size())) ? 0 : fail("writing the status file", ::GetLastError());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
+  if (args.size() == 3 && args[0] == u"--scan") return scan(args[1], args[2]);
 
   std::optional<std::u16string> stdout_file;
   std::optional<std::u16string> cwd;

@@ -275,3 +275,28 @@ def test_a_read_only_installation_is_upgraded_and_leaves_nothing_read_only(stage
         assert files[name] == (build_dir / "standin" / name).read_bytes(), name
     for name in NAMES:
         assert (install_dir / name).stat().st_mode & 0o200, f"{name} is still read-only"
+
+
+def test_a_scanner_opening_each_new_file_for_a_moment_does_not_stop_the_upgrade(stage, build_dir):
+    # The application-sized installer: writing and flushing its 39.5 MB gives
+    # the scanner time to find the staged file before the rename needs it.
+    old_installation(stage)
+    install_dir = stage.profile.install_dir
+    wine = stage.session
+    status = stage.root / "scanner-status.txt"
+    scanner = subprocess.Popen(["wine", str(wine.launcher), "--scan", winpath(install_dir), winpath(status)],
+                               env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 60
+        while not status.exists() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert status.read_text(encoding="ascii") == "ready"
+        stage.run_silent(installer=build_dir / "korvane_setup_large.exe")
+        scanner.wait(timeout=90)
+        # It held at least one new file while the run needed to rename it.
+        assert int(status.read_text(encoding="ascii")) >= 1
+        files = folder(install_dir)
+        assert sorted(files) == sorted(NAMES)
+        assert files["Korvane.exe"] == (build_dir / "tests" / "payload" / "large" / "Korvane.exe").read_bytes()
+    finally:
+        scanner.kill()
