@@ -203,61 +203,60 @@ def test_install_then_uninstall_as_windows_does_leaves_only_the_neighbours(journ
         _clean_up(journey)
 
 
-def test_a_file_held_open_keeps_the_script_and_the_entry_until_an_uninstall_can_finish(journey, tmp_path):
+@pytest.fixture
+def installed(journey, tmp_path):
+    """A silent installation in a plain folder, with its neighbours, and the
+    registered uninstall command: (stage, places, kept, command)."""
     case = Case("Local")
     stage = Stage(journey, tmp_path)
     places = _places(journey, tmp_path, case)
     kept = _neighbours(stage, places, case, journey.username)
     try:
         assert _install(stage, places, case) == 0
-        command = journey.read_key(UNINSTALL + "Korvane")["UninstallString"][1]
-        # Another Korvane.exe, from a folder of its own, holds the installed
-        # loader open as a scanner or a WebView2 process would (no delete
-        # sharing); it is not this installation's to stop.
-        other = places.local / "Programs" / "KorvaneOther" / "Korvane.exe"
-        for name in ("Korvane.exe", "WebView2Loader.dll"):
-            (other.parent / name).write_bytes((places.install_dir / name).read_bytes())
-        kept.remove(other)
-        holder = subprocess.Popen(["wine", str(journey.launcher), "--no-std-handles",
-                                   "--hold", winpath(places.install_dir / "WebView2Loader.dll"), "--", winpath(other)],
-                                  env=journey.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        _wait_for(lambda: journey.running(winpath(other)), 30)
-        assert journey.running(winpath(other)), "the other Korvane.exe is not running"
-
-        assert _uninstall_as_windows_does(stage, journey, places, command) == 1
-        assert sorted(p.name for p in places.install_dir.iterdir()) == ["Uninstall-Korvane.ps1", "WebView2Loader.dll"]
-        assert journey.read_key(UNINSTALL + "Korvane") is not None
-        assert not places.desktop_link.exists() and not places.start_menu.exists()
-        assert journey.running(winpath(other))
-
-        holder.kill()  # the launcher's handle goes with it; the other Korvane.exe runs on
-        holder.wait(timeout=30)
-        assert _uninstall_as_windows_does(stage, journey, places, command) == 0
-        assert_nothing_left(journey, places, kept)
-        assert journey.running(winpath(other)), "the other folder's Korvane.exe was stopped"
+        yield stage, places, kept, journey.read_key(UNINSTALL + "Korvane")["UninstallString"][1]
     finally:
         _clean_up(journey)
 
 
-def test_a_folder_another_program_stands_in_keeps_the_script_and_the_entry(journey, tmp_path):
-    case = Case("Local")
-    stage = Stage(journey, tmp_path)
-    places = _places(journey, tmp_path, case)
-    kept = _neighbours(stage, places, case, journey.username)
-    try:
-        assert _install(stage, places, case) == 0
-        command = journey.read_key(UNINSTALL + "Korvane")["UninstallString"][1]
-        script = (places.install_dir / "Uninstall-Korvane.ps1").read_bytes()
-        # Started in the install folder, Wine's console host keeps it as its
-        # current directory while the uninstall runs, as a terminal left open
-        # there would: the folder cannot go, so the script must stay with
-        # the entry that names it.
-        assert _uninstall_as_windows_does(stage, journey, places, command, cwd=places.install_dir) == 1
-        assert [p.name for p in places.install_dir.iterdir()] == ["Uninstall-Korvane.ps1"]
-        assert (places.install_dir / "Uninstall-Korvane.ps1").read_bytes() == script
-        assert journey.read_key(UNINSTALL + "Korvane") is not None
+def test_a_file_held_open_keeps_the_script_and_the_entry_until_an_uninstall_can_finish(journey, installed):
+    stage, places, kept, command = installed
+    # Another Korvane.exe, from a folder of its own, holds the installed
+    # loader open as a scanner or a WebView2 process would (no delete
+    # sharing); it is not this installation's to stop.
+    other = places.local / "Programs" / "KorvaneOther" / "Korvane.exe"
+    for name in ("Korvane.exe", "WebView2Loader.dll"):
+        (other.parent / name).write_bytes((places.install_dir / name).read_bytes())
+    kept.remove(other)
+    holder = subprocess.Popen(["wine", str(journey.launcher), "--no-std-handles",
+                               "--hold", winpath(places.install_dir / "WebView2Loader.dll"), "--", winpath(other)],
+                              env=journey.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _wait_for(lambda: journey.running(winpath(other)), 30)
+    assert journey.running(winpath(other)), "the other Korvane.exe is not running"
 
-        assert _uninstall_as_windows_does(stage, journey, places, command) == 0
-        assert_nothing_left(journey, places, kept)
-    finally:
-        _clean_up(journey)
+    assert _uninstall_as_windows_does(stage, journey, places, command) == 1
+    assert sorted(p.name for p in places.install_dir.iterdir()) == ["Uninstall-Korvane.ps1", "WebView2Loader.dll"]
+    assert journey.read_key(UNINSTALL + "Korvane") is not None
+    assert not places.desktop_link.exists() and not places.start_menu.exists()
+    assert journey.running(winpath(other))
+
+    holder.kill()  # the launcher's handle goes with it; the other Korvane.exe runs on
+    holder.wait(timeout=30)
+    assert _uninstall_as_windows_does(stage, journey, places, command) == 0
+    assert_nothing_left(journey, places, kept)
+    assert journey.running(winpath(other)), "the other folder's Korvane.exe was stopped"
+
+
+def test_a_folder_another_program_stands_in_keeps_the_script_and_the_entry(journey, installed):
+    stage, places, kept, command = installed
+    script = (places.install_dir / "Uninstall-Korvane.ps1").read_bytes()
+    # Started in the install folder, Wine's console host keeps it as its
+    # current directory while the uninstall runs, as a terminal left open
+    # there would: the folder cannot go, so the script must stay with
+    # the entry that names it.
+    assert _uninstall_as_windows_does(stage, journey, places, command, cwd=places.install_dir) == 1
+    assert [p.name for p in places.install_dir.iterdir()] == ["Uninstall-Korvane.ps1"]
+    assert (places.install_dir / "Uninstall-Korvane.ps1").read_bytes() == script
+    assert journey.read_key(UNINSTALL + "Korvane") is not None
+
+    assert _uninstall_as_windows_does(stage, journey, places, command) == 0
+    assert_nothing_left(journey, places, kept)
