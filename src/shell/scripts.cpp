@@ -54,7 +54,7 @@ std::string uninstall_script(const UninstallTargets& targets) {
     kept.append(line);
   }
   return fill_template(kept, {targets.install_dir, targets.desktop_shortcut.value_or(""),
-                              targets.start_menu_dir.value_or(""), targets.user_sid});
+                              targets.start_menu_dir.value_or(""), targets.user_sid, targets.program_dir});
 }
 
 std::string uninstall_script_file(const UninstallTargets& targets) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "shell/uninstall_script_template.h"
+
 namespace korvane {
 
 // Doubles every character that ends a PowerShell single-quoted string: the
@@ -29,95 +31,21 @@ Set-ItemProperty -Path $reg -Name NoModify -Type DWord -Value 1
 Set-ItemProperty -Path $reg -Name NoRepair -Type DWord -Value 1
 )ps";
 
-// {0} the escaped install folder, {1} the escaped path of the Desktop
-// shortcut, {2} the escaped path of the Start Menu folder, {3} the installing
-// user's SID. The script may run as another account (Apps & features elevates
-// it): everything it removes is named by the absolute paths this installation
-// used and by the SID, never by that account's APPDATA, Desktop or HKCU, and
-// it stops only programs whose executable lies in the install folder
-// (Get-Process sees every session's; a path it cannot read is not ours).
-// It does all its work before it ends, since Programs and Features re-reads
-// its list the moment the uninstaller exits. Files go through .NET, whose
-// calls take [ ] literally and which removes a junction or symbolic link as
-// a link; the long form (\\?\) is used where .NET takes it, for trees deeper
-// than MAX_PATH. Whatever is in use is retried for about ten seconds (virus
-// scanners, WebView2 processes ending after the application); what still
-// stays keeps this script and the entry with it, so that Uninstall can be
-// pressed again, and the exit status is 1 for deployment tools. The script
-// is deleted just before its folder; where the folder cannot go even then
-// (another program's current directory), the script is written back.
-inline constexpr std::string_view UNINSTALL_SCRIPT_TEMPLATE = R"ps($windows = [Environment]::GetFolderPath('Windows')
-Set-Location -LiteralPath $windows
-[Environment]::CurrentDirectory = $windows
-$dir = [IO.Path]::GetFullPath('{0}')
-$base = $dir
-if ([IO.Directory]::Exists('\\?\' + $windows)) {
-  $base = if ($dir.StartsWith('\\')) { '\\?\UNC\' + $dir.Substring(2) } else { '\\?\' + $dir }
-}
-$self = $base + '\Uninstall-Korvane.ps1'
-$text = $null
-try { $text = [IO.File]::ReadAllBytes($self) } catch { }
-$left = $false
-
-function Remove-File([string]$path) {
-  if ([IO.File]::Exists($path)) { try { [IO.File]::Delete($path) } catch { $script:left = $true } }
-}
-
-function Remove-Menu([string]$menu) {
-  Remove-File ($menu + '\Korvane.lnk')
-  if ([IO.Directory]::Exists($menu) -and [IO.Directory]::GetFileSystemEntries($menu).Count -eq 0) {
-    try { [IO.Directory]::Delete($menu) } catch { $script:left = $true }
-  }
-}
-
-function Remove-Tree([string]$path) {
-  $attributes = [IO.File]::GetAttributes($path)
-  if ($attributes.HasFlag([IO.FileAttributes]::ReadOnly)) {
-    [IO.File]::SetAttributes($path, $attributes -bxor [IO.FileAttributes]::ReadOnly)
-  }
-  if (-not $attributes.HasFlag([IO.FileAttributes]::Directory)) { [IO.File]::Delete($path); return }
-  if (-not $attributes.HasFlag([IO.FileAttributes]::ReparsePoint)) {
-    foreach ($entry in [IO.Directory]::GetFileSystemEntries($path)) { try { Remove-Tree $entry } catch { } }
-  }
-  [IO.Directory]::Delete($path)
-}
-
-function Remove-Folder {
-  if (-not [IO.Directory]::Exists($base)) { return $true }
-  try { $entries = [IO.Directory]::GetFileSystemEntries($base) } catch { return $false }
-  $clear = $true
-  foreach ($entry in $entries) {
-    if ($entry -ne $self) { try { Remove-Tree $entry } catch { $clear = $false } }
-  }
-  if (-not $clear -or $left) { return $false }
-  try { [IO.File]::Delete($self) } catch { return $false }
-  try { [IO.Directory]::Delete($base) } catch {
-    try { [IO.File]::WriteAllBytes($self, $text) } catch { }
-    return $false
-  }
-  $true
-}
-
-$inside = $dir.TrimEnd('\') + '\'
-$mine = @(Get-Process | Where-Object {
-  $path = $null
-  try { $path = $_.Path } catch { }
-  $path -and $path.StartsWith($inside, [StringComparison]::OrdinalIgnoreCase)
-})
-$mine | Stop-Process -Force -ErrorAction SilentlyContinue
-$mine | Wait-Process -Timeout 10 -ErrorAction SilentlyContinue
-Remove-File '{1}'
-Remove-Menu '{2}'
-$deadline = [DateTime]::UtcNow.AddSeconds(10)
-while (-not ($gone = Remove-Folder) -and -not $left -and [DateTime]::UtcNow -lt $deadline) {
-  Start-Sleep -Milliseconds 250
-}
-if (-not $gone -or $left) { exit 1 }
-try {
-  [Microsoft.Win32.Registry]::Users.DeleteSubKeyTree('{3}\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane', $false)
-} catch { exit 1 }
-exit 0
-)ps";
+// UNINSTALL_SCRIPT_TEMPLATE, the uninstall script (uninstall_script.ps1,
+// compiled in by the build): {0} the escaped install folder, {1} the escaped
+// path of the Desktop shortcut, {2} the escaped path of the Start Menu folder,
+// {3} the installing user's SID, {4} the escaped folder by which the
+// application was started (the install folder, or its short form). Lines end in LF, the last one included.
+// Run from the uninstall entry, it removes exactly this installation, also
+// as another account (Apps & features elevates it): every place by the
+// absolute path this installation used, the entry by the SID. It stops only
+// Korvane's programs whose executable lies in the install folder, does all its
+// work before it ends, and ends with 0 once nothing is left, else with 1 and,
+// unless -Quiet, a box that says what stays. Nothing is stopped or removed
+// before every value it rests on has been checked; in Constrained Language
+// mode nothing at all.
+// The switch of QuietUninstallString: the uninstall without its box.
+inline constexpr std::string_view kQuietSwitch = "-Quiet";
 
 // The UTF-8 byte-order mark. Windows PowerShell 5.1 reads a script file
 // without one in the ANSI code page, where the bytes of many letters (ł is
@@ -137,6 +65,9 @@ struct UninstallTargets {
   std::optional<std::string_view> desktop_shortcut;
   std::optional<std::string_view> start_menu_dir;
   std::string_view user_sid;
+  // The folder of the program path the application is started by: the
+  // install folder, or its short form when that is too long (launch_paths).
+  std::string_view program_dir;
 };
 
 // The uninstall script for `targets`.

@@ -82,17 +82,17 @@ def uninstall_script_file(install_dir: str, shell: ShellPlaces) -> bytes:
     golden = _for_folder((GOLDEN / "Uninstall-Korvane.ps1").read_bytes(), install_dir)
     g = GOLDEN_SHELL
     replaced = {
-        f"Remove-File '{ps_escape(desktop_shortcut(g.desktop_dir))}'":
-            shell.desktop_dir and f"Remove-File '{ps_escape(desktop_shortcut(shell.desktop_dir))}'",
-        f"Remove-Menu '{ps_escape(start_menu_dir(g.programs_dir))}'":
-            shell.programs_dir and f"Remove-Menu '{ps_escape(start_menu_dir(shell.programs_dir))}'",
+        f"$desktopLink = '{ps_escape(desktop_shortcut(g.desktop_dir))}'":
+            shell.desktop_dir and f"$desktopLink = '{ps_escape(desktop_shortcut(shell.desktop_dir))}'",
+        f"$menu = '{ps_escape(start_menu_dir(g.programs_dir))}'":
+            shell.programs_dir and f"$menu = '{ps_escape(start_menu_dir(shell.programs_dir))}'",
     }
     lines = []
     for line in golden.decode("utf-8").split("\n"):
         if line in replaced:
             line = replaced.pop(line)
-        elif f"'{g.sid}\\" in line:
-            line = line.replace(f"'{g.sid}\\", f"'{shell.sid}\\")
+        else:
+            line = line.replace(g.sid, shell.sid)
         if line is not None:
             lines.append(line)
     assert not replaced, "the golden file names the shortcut and the Start Menu folder once each"

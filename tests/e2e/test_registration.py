@@ -73,10 +73,11 @@ def test_scripts_and_shortcuts_for_the_golden_folders_byte_for_byte(stage, wine)
         on_disk = (local / "Programs" / "Korvane" / "Uninstall-Korvane.ps1").read_bytes()
         assert on_disk == (GOLDEN / "Uninstall-Korvane.ps1").read_bytes()
         assert on_disk.startswith(b"\xef\xbb\xbf")
-        # The folder's text stands in one literal alone.
+        # The folder's text stands in literals alone: the folder, and the
+        # folder the application was started by (the same one, as it is short).
         lines = on_disk.decode("utf-8-sig").split("\n")
         holding = [line for line in lines if local_name.split(" ")[0] in line]
-        assert holding == ["$dir = [IO.Path]::GetFullPath('" + ps_escape(GOLDEN_INSTALL_DIR) + "')"]
+        assert holding == [f"${name} = '{ps_escape(GOLDEN_INSTALL_DIR)}'" for name in ("written", "launched")]
 
         # Both shortcuts, in the bracketed folders. The start-in folder and
         # the comment are Unicode strings in the file and must come back
@@ -138,8 +139,8 @@ def test_without_powershell_the_installer_makes_both_shortcuts_itself(stage, win
         assert fields["Description"] == "Korvane Music Player", link
     # The uninstall script names exactly these, and Wine's user by SID.
     lines = (stage.profile.install_dir / "Uninstall-Korvane.ps1").read_bytes().decode("utf-8-sig").split("\n")
-    assert f"Remove-File '{winpath(links[0])}'" in lines
-    assert f"Remove-Menu '{winpath(links[1].parent)}'" in lines
+    assert f"$desktopLink = '{winpath(links[0])}'" in lines
+    assert f"$menu = '{winpath(links[1].parent)}'" in lines
     assert sum(f"::Users.DeleteSubKeyTree('{wine.user_sid}\\Software\\" in line for line in lines) == 1
 
 

@@ -73,8 +73,9 @@ bool write_both(const std::string& out_dir, std::string_view registration, std::
 
 // The texts as the install step builds them. The uninstall file is the
 // byte-order mark and its template filled in placeholder order (install
-// folder, Desktop shortcut, Start Menu folder, SID); a template that names
-// fewer of them leaves the rest out.
+// folder, Desktop shortcut, Start Menu folder, SID, the folder the
+// application is started by, here the install folder); a template that
+// names fewer of them leaves the rest out.
 int fill(std::string_view hex, std::string_view desktop_lnk, std::string_view programs_dir,
          std::string_view sid, const std::string& out_dir) {
   std::u16string install_dir;
@@ -83,7 +84,8 @@ int fill(std::string_view hex, std::string_view desktop_lnk, std::string_view pr
   const std::string escaped_exe_path = ps_escape(to_string_lossy(join(install_dir, u"Korvane.exe")));
   std::string uninstall(UTF8_BOM);
   uninstall += fill_template(UNINSTALL_SCRIPT_TEMPLATE,
-                             {escaped_install_dir, ps_escape(desktop_lnk), ps_escape(programs_dir), sid});
+                             {escaped_install_dir, ps_escape(desktop_lnk), ps_escape(programs_dir), sid,
+                              escaped_install_dir});
   return write_both(out_dir, shortcut_script(escaped_exe_path, escaped_install_dir, APP_VERSION), uninstall)
              ? 0
              : 2;

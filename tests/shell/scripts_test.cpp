@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/utf.h"
+#include "host/install_lock.h"
 
 namespace korvane {
 namespace {
@@ -61,7 +62,7 @@ TEST(Scripts, MatchTheGoldenFilesByteForByte) {
   EXPECT_EQ(golden("registration.ps1"),
             shortcut_script(ps_escape(in.dir + "\\Korvane.exe"), in.escaped_dir, "0.2.0"));
   EXPECT_EQ(golden("Uninstall-Korvane.ps1"),
-            uninstall_script_file({in.escaped_dir, in.desktop_shortcut, in.start_menu_dir, in.sid}));
+            uninstall_script_file({in.escaped_dir, in.desktop_shortcut, in.start_menu_dir, in.sid, in.escaped_dir}));
 }
 
 // The golden file's lines, without the BOM, each with its LF.
@@ -82,8 +83,8 @@ TEST(UninstallScript, LeavesOutTheLineOfAFolderThatWasNotKnown) {
   // The one line each that names the Desktop shortcut and the Start Menu folder.
   std::size_t desktop_line = all.size(), menu_line = all.size();
   for (std::size_t i = 0; i < all.size(); ++i) {
-    if (all[i] == "Remove-File '" + in.desktop_shortcut + "'\n") desktop_line = i;
-    if (all[i] == "Remove-Menu '" + in.start_menu_dir + "'\n") menu_line = i;
+    if (all[i] == "$desktopLink = '" + in.desktop_shortcut + "'\n") desktop_line = i;
+    if (all[i] == "$menu = '" + in.start_menu_dir + "'\n") menu_line = i;
   }
   ASSERT_LT(desktop_line, all.size());
   ASSERT_LT(menu_line, all.size());
@@ -98,20 +99,26 @@ TEST(UninstallScript, LeavesOutTheLineOfAFolderThatWasNotKnown) {
     }
     const UninstallTargets targets{
         in.escaped_dir, c.desktop ? std::optional<std::string_view>(in.desktop_shortcut) : std::nullopt,
-        c.start_menu ? std::optional<std::string_view>(in.start_menu_dir) : std::nullopt, in.sid};
+        c.start_menu ? std::optional<std::string_view>(in.start_menu_dir) : std::nullopt, in.sid, in.escaped_dir};
     EXPECT_EQ(want, uninstall_script(targets)) << c.desktop << c.start_menu;
   }
 }
 
 // The uninstall does its work itself, before it ends: no cmd or other
-// process started to finish it, and nothing through the running account's
-// HKCU (it may be an administrator's).
+// process started to finish it (only the 64-bit PowerShell, in the place of a
+// 32-bit one, which it waits for), nothing through the running account's
+// HKCU or environment (it may be an administrator's), and the installer's
+// lock by the very name the installer takes.
 TEST(UninstallScript, StartsNothingAndLeavesTheRunningAccountsHiveAlone) {
   const std::string_view text = UNINSTALL_SCRIPT_TEMPLATE;
-  for (const char* word : {"cmd", "Start-Process", "HKCU", "CurrentUser", "$env:"}) {
+  for (const char* word : {"cmd", "Start-Process", "HKCU", "CurrentUser", "Invoke-Expression", "iex "}) {
     EXPECT_EQ(std::string_view::npos, text.find(word)) << word;
   }
+  for (std::size_t at = text.find("$env:"); at != std::string_view::npos; at = text.find("$env:", at + 1)) {
+    EXPECT_TRUE(text.substr(at).starts_with("$env:PROCESSOR_ARCHITEW6432")) << text.substr(at, 40);
+  }
   EXPECT_TRUE(text.contains("[Microsoft.Win32.Registry]::Users.DeleteSubKeyTree('{3}\\Software\\"));
+  EXPECT_TRUE(text.contains("'" + to_string_lossy(kInstallLockPrefix) + "{3}'"));
 }
 
 // Windows-1252, the ANSI code page of Western systems, for 0x80 to 0x9F; the
@@ -172,9 +179,9 @@ TEST(UninstallScript, WindowsPowerShellReadsBackExactlyTheFolder) {
   for (const std::string_view user : kUsers) {
     const std::string dir = "C:\\Users\\" + std::string(user) + "\\AppData\\Local\\Programs\\Korvane";
     const std::string escaped = ps_escape(dir);
-    const std::string file = uninstall_script_file({escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18"});
+    const std::string file = uninstall_script_file({escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18", escaped});
     EXPECT_EQ(utf8_to_utf16(dir),
-              literal_after(read_as_windows_powershell(file), u"$dir = [IO.Path]::GetFullPath(", u")"))
+              literal_after(read_as_windows_powershell(file), u"$written = ", u""))
         << dir;
   }
   // Without the mark, the same file is misread: the check can tell.
@@ -182,8 +189,8 @@ TEST(UninstallScript, WindowsPowerShellReadsBackExactlyTheFolder) {
   const std::string escaped = ps_escape(dir);
   EXPECT_NE(utf8_to_utf16(dir),
             literal_after(read_as_windows_powershell(uninstall_script(
-                              {escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18"})),
-                          u"$dir = [IO.Path]::GetFullPath(", u")"));
+                              {escaped, "C:\\D\\Korvane.lnk", "C:\\P\\Korvane", "S-1-5-18", escaped})),
+                          u"$written = ", u""));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "shell/launch.h"
+
 #include "core/utf.h"
 #include "support/fake_full_path.h"
 
@@ -49,6 +51,47 @@ TEST(ChildWorkingDir, RefusesANul) {
   ASSERT_FALSE(got.has_value());
   EXPECT_EQ(ErrorKind::InvalidInput, got.error().kind());
   EXPECT_EQ(kNulInData, got.error().message());
+}
+
+// A folder of `n` units in all.
+Path folder_of(std::size_t n) { return u"C:\\" + Path(n - 3, u'a'); }
+
+TEST(LaunchPaths, AFolderTooLongGivesWayToItsShortFormOrTheWindowsFolder) {
+  const Path fits = folder_of(kMaxProgramPath - 12);  // with "\\Korvane.exe", 12 units, at the limit
+  const Path dir_fits = folder_of(kMaxCurrentDirectory);
+  const Path over = folder_of(kMaxCurrentDirectory + 1);
+  const Path short_form = u"C:\\AAAAAA~1";
+  const std::nullopt_t windows = std::nullopt;
+  const struct {
+    Path dir;
+    std::optional<IoResult<Path>> short_answer;  // nullopt: never asked
+    Path want_program_dir;
+    std::optional<Path> want_working_dir;
+    const char* reason;
+  } cases[] = {
+      {u"C:\\Users\\u\\Programs\\Korvane", std::nullopt, u"C:\\Users\\u\\Programs\\Korvane",
+       u"C:\\Users\\u\\Programs\\Korvane", "short enough: as it is"},
+      {fits, std::nullopt, fits, fits, "the program at its limit"},
+      {u"\\\\?\\" + fits, std::nullopt, u"\\\\?\\" + fits, u"\\\\?\\" + fits, "the prefix is not counted"},
+      {dir_fits, short_form, short_form, dir_fits, "only the program too long"},
+      {over, Path(u"\\\\?\\" + short_form), short_form, short_form, "both, without the prefix"},
+      {over, Path(u"\\\\?\\UNC\\srv\\s\\K~1"), u"\\\\srv\\s\\K~1", u"\\\\srv\\s\\K~1", "a share"},
+      {over, over, over, windows, "a volume without short names"},
+      {over, std::unexpected(IoError::os(5)), over, windows, "no short form to be had"},
+  };
+  for (const auto& c : cases) {
+    int asked = 0;
+    const ShortPathFn short_path = [&](PathView path) -> IoResult<Path> {
+      ++asked;
+      EXPECT_EQ(show(c.dir), show(path)) << c.reason;
+      return c.short_answer.value_or(std::unexpected(IoError::os(2)));
+    };
+    const LaunchPaths got = launch_paths(c.dir, u"Korvane.exe", short_path);
+    EXPECT_EQ(c.short_answer ? 1 : 0, asked) << c.reason;
+    EXPECT_EQ(show(c.want_program_dir), show(got.program_dir)) << c.reason;
+    EXPECT_EQ(show(c.want_program_dir + u"\\Korvane.exe"), show(got.program)) << c.reason;
+    EXPECT_EQ(c.want_working_dir, got.working_dir) << c.reason;
+  }
 }
 
 }  // namespace
