@@ -66,6 +66,14 @@ IoResult<Path> full_path(PathView path) {
   });
 }
 
+IoResult<Path> short_path(PathView path) {
+  auto long_form = get_long_path(path, true, full_path);
+  if (!long_form) return std::unexpected(long_form.error());
+  return win::fill_wide_buf([&](wchar_t* buffer, DWORD size) {
+    return ::GetShortPathNameW(win::wide(*long_form), buffer, size);
+  });
+}
+
 IoResult<void> create_directory(PathView path) {
   auto target = get_long_path(path, true, full_path);
   if (!target) return std::unexpected(target.error());

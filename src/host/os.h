@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "core/date.h"
 #include "core/duration.h"
 #include "core/io_error.h"
 #include "core/path.h"
 #include "host/file_unit.h"
+#include "host/install_lock.h"
 #include "host/paths.h"
+#include "win/mutex.h"
 
 namespace korvane {
 
@@ -30,6 +33,11 @@ namespace korvane {
 
 // GetFullPathNameW: `path` (without NULs) made absolute; a FullPathFn.
 [[nodiscard]] IoResult<Path> full_path(PathView path);
+
+// GetShortPathNameW of the existing `path`, given in its verbatim form so
+// that a path longer than MAX_PATH is taken too: the short (8.3) form, which
+// keeps that prefix.
+[[nodiscard]] IoResult<Path> short_path(PathView path);
 
 // One CreateDirectoryW of get_long_path(path, verbatim), without security
 // attributes: the OS error when it fails.
@@ -85,6 +93,17 @@ namespace korvane {
 // the installer runs with (OpenProcessToken, GetTokenInformation TokenUser):
 // the OS error of the call that failed otherwise.
 [[nodiscard]] IoResult<std::u16string> current_user_sid();
+
+// The named mutex `name` (CreateMutexW), owned by the calling thread once
+// every other holder has let go, waited for at most `limit_ms` milliseconds:
+// OS error kErrorInstallAlreadyRunning when it stays held that long (also
+// when another account holds it and this one may not open it, asked again
+// every 250 ms); the OS error of CreateMutexW or of the wait otherwise. A
+// mutex whose holder ended without releasing it is taken over.
+[[nodiscard]] IoResult<win::OwnedMutex> own_named_mutex(std::u16string_view name, std::uint32_t limit_ms);
+
+// Today in the local calendar (GetLocalTime).
+[[nodiscard]] CalendarDate local_date() noexcept;
 
 // Blocks for `d`, with a high-resolution waitable timer where possible.
 void sleep(Duration d) noexcept;

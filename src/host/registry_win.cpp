@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "win/wide.h"
@@ -45,28 +46,6 @@ IoResult<win::UniqueKey> create_user_key(std::u16string_view subkey) {
   return win::UniqueKey(key);
 }
 
-IoResult<RegistryValue> query_value(const win::UniqueKey& key, std::u16string_view name) {
-  auto text = name_text(name);
-  if (!text) return std::unexpected(text.error());
-  RegistryValue value{*text, 0, std::string(256, '\0')};
-  // Another writer may grow the value between two calls: each ERROR_MORE_DATA
-  // gives the size it has now.
-  for (;;) {
-    DWORD type = 0;
-    DWORD size = static_cast<DWORD>(value.data.size());
-    const LSTATUS status =
-        ::RegQueryValueExW(key.get(), win::wide(*text), nullptr, &type, reinterpret_cast<BYTE*>(value.data.data()), &size);
-    if (status == ERROR_MORE_DATA) {
-      value.data.resize(size);
-      continue;
-    }
-    if (status != ERROR_SUCCESS) return std::unexpected(status_error(status));
-    value.type = type;
-    value.data.resize(size);
-    return value;
-  }
-}
-
 IoResult<void> set_value(const win::UniqueKey& key, const RegistryValue& value) {
   auto name = name_text(value.name);
   if (!name) return std::unexpected(name.error());
@@ -83,10 +62,41 @@ IoResult<void> clear_key(const win::UniqueKey& key) {
   return {};
 }
 
-IoResult<RegistryValue> read_user_value(std::u16string_view subkey, std::u16string_view name) {
+IoResult<std::vector<RegistryValue>> query_values(const win::UniqueKey& key) {
+  std::vector<RegistryValue> values;
+  // Names are at most 16,383 units; the data grows as ERROR_MORE_DATA asks.
+  std::u16string name(16384, u'\0');
+  std::string data(256, '\0');
+  for (DWORD index = 0;;) {
+    DWORD name_size = static_cast<DWORD>(name.size());
+    DWORD data_size = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    const LSTATUS status = ::RegEnumValueW(key.get(), index, win::wide(name.data()), &name_size, nullptr,
+                                           &type, reinterpret_cast<BYTE*>(data.data()), &data_size);
+    if (status == ERROR_NO_MORE_ITEMS) return values;
+    if (status == ERROR_MORE_DATA) {
+      data.resize(std::max<std::size_t>(data_size, data.size() * 2));
+      continue;
+    }
+    if (status != ERROR_SUCCESS) return std::unexpected(status_error(status));
+    values.push_back({name.substr(0, name_size), type, data.substr(0, data_size)});
+    ++index;
+  }
+}
+
+IoResult<std::vector<RegistryValue>> read_user_key(std::u16string_view subkey) {
   auto key = open_user_key(subkey);
   if (!key) return std::unexpected(key.error());
-  return query_value(*key, name);
+  return query_values(*key);
+}
+
+IoResult<void> set_user_values(std::u16string_view subkey, std::span<const RegistryValue> values) {
+  auto key = create_user_key(subkey);
+  if (!key) return std::unexpected(key.error());
+  for (const RegistryValue& value : values) {
+    if (auto set = set_value(*key, value); !set) return set;
+  }
+  return {};
 }
 
 IoResult<void> write_user_key(std::u16string_view subkey, std::span<const RegistryValue> values) {

@@ -6,6 +6,7 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "core/io_error.h"
 #include "host/registry.h"
@@ -20,19 +21,24 @@ namespace korvane {
 // non-volatile, open for reading, setting and deleting what it holds.
 [[nodiscard]] IoResult<win::UniqueKey> create_user_key(std::u16string_view subkey);
 
-// RegQueryValueExW: the value `name` of `key` with its type and bytes as
-// stored, asked again with a larger buffer while it grows.
-[[nodiscard]] IoResult<RegistryValue> query_value(const win::UniqueKey& key, std::u16string_view name);
-
 // RegSetValueExW of `value` (its type and bytes as they are) into `key`.
 [[nodiscard]] IoResult<void> set_value(const win::UniqueKey& key, const RegistryValue& value);
 
 // RegDeleteTreeW(key, NULL): every value and subkey of `key` removed, the key kept.
 [[nodiscard]] IoResult<void> clear_key(const win::UniqueKey& key);
 
-// open_user_key, then query_value.
-[[nodiscard]] IoResult<RegistryValue> read_user_value(std::u16string_view subkey,
-                                                      std::u16string_view name);
+// RegEnumValueW over `key`: every value with its name, type and bytes as
+// stored, in the order the registry gives them; a value's data is asked for
+// again with a larger buffer while it grows.
+[[nodiscard]] IoResult<std::vector<RegistryValue>> query_values(const win::UniqueKey& key);
+
+// open_user_key, then query_values.
+[[nodiscard]] IoResult<std::vector<RegistryValue>> read_user_key(std::u16string_view subkey);
+
+// HKCU\`subkey` (created where missing) given `values`, each set in order;
+// what else it holds stays.
+[[nodiscard]] IoResult<void> set_user_values(std::u16string_view subkey,
+                                             std::span<const RegistryValue> values);
 
 // HKCU\`subkey` holding exactly `values`: created or opened, cleared, then
 // each value set, in order. After a failure the key may hold part of them.

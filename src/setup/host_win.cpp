@@ -44,9 +44,10 @@ class WindowsHost final : public SetupHost {
     const std::uint32_t self = process_id();
     return replace_files(files, staging_tag(self, tick_count()), self, system_file_ops());
   }
-  void launch_app(PathView exe_path, PathView install_dir) override {
-    korvane::launch_app(exe_path, install_dir);
+  void launch_app(PathView program, std::optional<PathView> working_dir) override {
+    korvane::launch_app(program, working_dir);
   }
+  IoResult<Path> short_path(PathView path) override { return korvane::short_path(path); }
   std::optional<Path> shell_folder(ShellFolder folder) override {
     return korvane::shell_folder(folder);
   }
@@ -54,18 +55,30 @@ class WindowsHost final : public SetupHost {
   IoResult<void> save_shortcut(const Shortcut& shortcut) override {
     return korvane::save_shortcut(shortcut);
   }
-  IoResult<RegistryValue> read_user_value(std::u16string_view key, std::u16string_view name) override {
-    return korvane::read_user_value(key, name);
+  IoResult<std::vector<RegistryValue>> read_user_key(std::u16string_view key) override {
+    return korvane::read_user_key(key);
+  }
+  IoResult<void> set_user_values(std::u16string_view key, std::span<const RegistryValue> values) override {
+    return korvane::set_user_values(key, values);
   }
   IoResult<void> write_user_key(std::u16string_view key, std::span<const RegistryValue> values) override {
     return korvane::write_user_key(key, values);
   }
+  CalendarDate today() override { return local_date(); }
+  IoResult<void> lock_installation(std::u16string_view name) override {
+    auto owned = own_named_mutex(name, child_wait_limit_ms_);
+    if (!owned) return std::unexpected(owned.error());
+    lock_ = std::move(*owned);
+    return {};
+  }
+  void unlock_installation() override { lock_.reset(); }
   std::string os_error_text(const IoError& error) override {
     return korvane::os_error_text(error, ntdll_loaded(), format_message);
   }
 
  private:
   std::uint32_t child_wait_limit_ms_;
+  win::OwnedMutex lock_;
 };
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "setup/run.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
 #include "core/utf.h"
+#include "host/install_lock.h"
 #include "host/paths.h"
 #include "host/sid.h"
 #include "payload/gunzip.h"
@@ -54,24 +56,44 @@ void register_installation(SetupHost& host, const std::string& script) {
   host.run_hidden(u"powershell", args);
 }
 
-// True when HKCU\`key` holds each of `values` exactly: name, type and bytes.
-bool holds_values(SetupHost& host, std::u16string_view key, std::span<const RegistryValue> values) {
-  for (const RegistryValue& want : values) {
-    auto got = host.read_user_value(key, want.name);
-    if (!got || *got != want) return false;
-  }
-  return true;
+// True when HKCU\`key` holds exactly `values`, none more: name, type and bytes.
+bool holds_exactly(SetupHost& host, std::u16string_view key, std::span<const RegistryValue> values) {
+  auto got = host.read_user_key(key);
+  if (!got || got->size() != values.size()) return false;
+  return std::ranges::all_of(values, [&](const RegistryValue& want) { return std::ranges::find(*got, want) != got->end(); });
 }
 
-// The entry as the registration script writes it. Whatever became of its run
-// (no PowerShell, one that policy stops or that crashed), the entry is read
-// back and written through the registry where it is missing or differs.
+// The entry: the eight values the registration script writes and the
+// installer's own three. Whatever became of the script's run (no PowerShell,
+// one that policy stops or that crashed), the entry is read back and made
+// anew through the registry where it does not hold exactly these values.
 IoResult<void> ensure_uninstall_entry(SetupHost& host, std::string_view exe_path_text,
-                                      std::string_view install_dir_text) {
-  const std::array<RegistryValue, 8> entry =
-      uninstall_entry(exe_path_text, install_dir_text, APP_VERSION);
-  if (holds_values(host, kUninstallKey, entry)) return {};
+                                      std::string_view install_dir_text, std::uint64_t installed_bytes) {
+  const std::array<RegistryValue, 8> registered = uninstall_entry(exe_path_text, install_dir_text, APP_VERSION);
+  const std::array<RegistryValue, 3> own = installer_values(install_dir_text, installed_bytes, host.today());
+  std::vector<RegistryValue> entry(registered.begin(), registered.end());
+  entry.insert(entry.end(), own.begin(), own.end());
+  // A failure here shows in the read-back.
+  (void)host.set_user_values(kUninstallKey, own);
+  if (holds_exactly(host, kUninstallKey, entry)) return {};
   return host.write_user_key(kUninstallKey, entry);
+}
+
+// Lets go of the install lock when the run leaves the stretch that holds it.
+class LockHeld {
+ public:
+  explicit LockHeld(SetupHost& host) noexcept : host_(host) {}
+  LockHeld(const LockHeld&) = delete;
+  LockHeld& operator=(const LockHeld&) = delete;
+  ~LockHeld() { host_.unlock_installation(); }
+
+ private:
+  SetupHost& host_;
+};
+
+std::uint32_t fail_with_box(SetupHost& host, std::string_view text, std::uint32_t status) {
+  (void)host.msg_box(ERROR_CAPTION, failure_text(text), FAILURE_STYLE);
+  return status;
 }
 
 }  // namespace
@@ -89,13 +111,10 @@ IoResult<Path> locate_install_dir(SetupHost& host) {
   return host.full_path(dir);
 }
 
-std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) {
+std::expected<LaunchPaths, std::string> install(SetupHost& host, PathView install_dir, std::u16string_view sid) {
   const auto fail = [&](const IoError& e) { return std::unexpected(host.os_error_text(e)); };
 
   // Worked out before anything is written: the uninstall script names them.
-  auto sid = host.user_sid();
-  if (!sid) return fail(sid.error());
-  if (!is_sid_text(*sid)) return fail(IoError::os(kErrorInvalidSid));
   // Asked one after the other (the order of a call's arguments is unspecified).
   const std::optional<Path> desktop = host.shell_folder(ShellFolder::Desktop);
   const std::optional<Path> programs = host.shell_folder(ShellFolder::Programs);
@@ -103,7 +122,11 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
 
   if (auto made = host.create_dir_all(install_dir); !made) return fail(made.error());
 
-  Path exe_path = join(install_dir, u"Korvane.exe");
+  const Path exe_path = join(install_dir, u"Korvane.exe");
+  // How the application will start, which the uninstall script must know to
+  // recognise it: the folder's short form where the folder is too long.
+  LaunchPaths launch =
+      launch_paths(install_dir, u"Korvane.exe", [&](PathView path) { return host.short_path(path); });
   const Path dll_path = join(install_dir, u"WebView2Loader.dll");
   const Path uninstall_script_path = join(install_dir, u"Uninstall-Korvane.ps1");
 
@@ -119,12 +142,14 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
   const std::string escaped_install_dir = ps_escape(install_dir_text);
   const std::string escaped_exe_path = ps_escape(exe_path_text);
 
+  std::uint64_t installed_bytes = 0;
   {
     const std::optional<std::string> desktop_shortcut = escaped_text(places.desktop_shortcut);
     const std::optional<std::string> start_menu_dir = escaped_text(places.start_menu_dir);
-    const std::string sid_text = to_string_lossy(*sid);
+    const std::string sid_text = to_string_lossy(sid);
+    const std::string escaped_program_dir = ps_escape(to_string_lossy(launch.program_dir));
     const std::string script = uninstall_script_file(
-        {escaped_install_dir, desktop_shortcut, start_menu_dir, sid_text});
+        {escaped_install_dir, desktop_shortcut, start_menu_dir, sid_text, escaped_program_dir});
     const UnitFile files[] = {
         {exe_path, *app},
         {dll_path, *loader},
@@ -132,13 +157,14 @@ std::expected<Path, std::string> install(SetupHost& host, PathView install_dir) 
          std::span(reinterpret_cast<const std::uint8_t*>(script.data()), script.size())},
     };
     if (auto placed = host.install_files(files); !placed) return fail(placed.error());
+    installed_bytes = app->size() + loader->size() + script.size();
   }
   make_shortcuts(host, places, exe_path, install_dir);
   register_installation(host, shortcut_script(escaped_exe_path, escaped_install_dir, APP_VERSION));
-  if (auto entry = ensure_uninstall_entry(host, exe_path_text, install_dir_text); !entry) {
+  if (auto entry = ensure_uninstall_entry(host, exe_path_text, install_dir_text, installed_bytes); !entry) {
     return fail(entry.error());
   }
-  return exe_path;
+  return launch;
 }
 
 std::uint32_t run_setup(SetupHost& host) {
@@ -148,25 +174,37 @@ std::uint32_t run_setup(SetupHost& host) {
   if (!install_dir) {
     // No temporary directory, or no absolute form of the folder: nothing can
     // be installed where the shortcuts would find it.
-    (void)host.msg_box(ERROR_CAPTION, failure_text(host.os_error_text(install_dir.error())),
-                       FAILURE_STYLE);
-    return kExitInstallFailure;
+    return fail_with_box(host, host.os_error_text(install_dir.error()), kExitInstallFailure);
   }
 
   if (!silent && host.msg_box(SETUP_CAPTION, confirm_text(*install_dir), CONFIRM_STYLE) != IDOK_RESULT) {
     return kExitUserExit;
   }
 
-  stop_running_copies(host);
-  host.sleep(kStopPause);
+  // The lock and the uninstall script are named by it: without a usable one
+  // nothing is stopped or written.
+  auto sid = host.user_sid();
+  if (!sid) return fail_with_box(host, host.os_error_text(sid.error()), kExitInstallFailure);
+  if (!is_sid_text(*sid)) return fail_with_box(host, host.os_error_text(IoError::os(kErrorInvalidSid)), kExitInstallFailure);
 
-  auto outcome = install(host, *install_dir);
-  if (!outcome) {
-    (void)host.msg_box(ERROR_CAPTION, failure_text(outcome.error()), FAILURE_STYLE);
-    return kExitInstallFailure;
+  // One installation or removal at a time: another installer, or an
+  // uninstall still at work, would meet this one inside the same folder.
+  if (auto locked = host.lock_installation(install_lock_name(*sid)); !locked) {
+    const bool busy = locked.error() == IoError::os(kErrorInstallAlreadyRunning);
+    return fail_with_box(host, host.os_error_text(locked.error()), busy ? kExitInstallInProgress : kExitInstallFailure);
   }
-
-  host.launch_app(*outcome, *install_dir);
+  std::expected<LaunchPaths, std::string> outcome;
+  {
+    const LockHeld held(host);
+    stop_running_copies(host);
+    host.sleep(kStopPause);
+    outcome = install(host, *install_dir, *sid);
+    if (outcome) {
+      host.launch_app(outcome->program,
+                      outcome->working_dir ? std::optional<PathView>(*outcome->working_dir) : std::nullopt);
+    }
+  }
+  if (!outcome) return fail_with_box(host, outcome.error(), kExitInstallFailure);
   if (!silent) (void)host.msg_box(SETUP_CAPTION, success_text(), SUCCESS_STYLE);
   return kExitInstalled;
 }

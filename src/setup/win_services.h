@@ -24,7 +24,8 @@ namespace korvane {
                                            std::uint32_t code);
 
 // The real system behind SetupHost; taskkill and PowerShell are each waited
-// for at most `child_wait_limit_ms` milliseconds.
+// for at most `child_wait_limit_ms` milliseconds, and so is another run that
+// holds the install lock.
 [[nodiscard]] std::unique_ptr<SetupHost> make_windows_host(std::uint32_t child_wait_limit_ms);
 
 }  // namespace korvane

@@ -329,5 +329,38 @@ TEST(UserSid, TheProcessTokenGivesASidText) {
   EXPECT_TRUE(sid->starts_with(u"S-1-5-")) << to_string_lossy(*sid);
 }
 
+// Another thread stands in for another run: a mutex is its thread's own.
+TEST(InstallLock, WaitsForTheHolderAndTakesOverOneThatEndedWithoutLettingGo) {
+  const std::u16string name = u"Global\\KorvaneTest-" + utf8_to_utf16(std::to_string(::GetCurrentProcessId()));
+  struct Holder {
+    std::u16string name;
+    HANDLE taken;
+    HANDLE release;
+    bool let_go;  // else the thread ends while it owns the mutex
+  };
+  for (const bool let_go : {true, false}) {
+    Holder holder{name, ::CreateEventW(nullptr, TRUE, FALSE, nullptr), ::CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                  let_go};
+    const win::UniqueHandle thread(::CreateThread(
+        nullptr, 0,
+        [](void* arg) -> DWORD {
+          auto* h = static_cast<Holder*>(arg);
+          auto owned = own_named_mutex(h->name, 0);
+          ::SetEvent(h->taken);
+          ::WaitForSingleObject(h->release, INFINITE);
+          if (!h->let_go) ::ExitThread(0);  // no destructor runs: abandoned
+          return owned ? 0 : 1;
+        },
+        &holder, 0, nullptr));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(holder.taken, 10000));
+    EXPECT_EQ(IoError::os(kErrorInstallAlreadyRunning), own_named_mutex(name, 300).error()) << let_go;
+    ::SetEvent(holder.release);
+    EXPECT_TRUE(own_named_mutex(name, 10000).has_value()) << let_go;
+    ::WaitForSingleObject(thread.get(), 10000);
+    ::CloseHandle(holder.taken);
+    ::CloseHandle(holder.release);
+  }
+}
+
 }  // namespace
 }  // namespace korvane

@@ -48,6 +48,17 @@ class Registry : public ::testing::Test {
   const std::u16string key_ = scratch_ + u"\\Uninstall\\Korvane";
 };
 
+// The value `name` of HKCU\`key` as read_user_key gives it; error 2 when
+// the key holds none of that name.
+IoResult<RegistryValue> read_user_value(const std::u16string& key, std::u16string_view name) {
+  auto values = read_user_key(key);
+  if (!values) return std::unexpected(values.error());
+  for (RegistryValue& v : *values) {
+    if (v.name == name) return std::move(v);
+  }
+  return std::unexpected(IoError::os(ERROR_FILE_NOT_FOUND));
+}
+
 std::vector<RegistryValue> sample_values() {
   return {
       string_value(u"DisplayName", u"Korvane"),
@@ -69,6 +80,7 @@ TEST_F(Registry, WrittenValuesAreStoredWithTheirTypesAndBytes) {
     EXPECT_EQ(want.type, type);
   }
   EXPECT_EQ(4u, count(key_, false));
+  EXPECT_EQ(4u, read_user_key(key_)->size());
 }
 
 TEST_F(Registry, WritingReplacesWhatTheKeyHeld) {
@@ -79,6 +91,14 @@ TEST_F(Registry, WritingReplacesWhatTheKeyHeld) {
   EXPECT_EQ(0u, count(key_, true));
   EXPECT_EQ(string_value(u"DisplayName", u"Korvane"), read_user_value(key_, u"DisplayName"));
   EXPECT_EQ(IoError::os(ERROR_FILE_NOT_FOUND), read_user_value(key_, u"Stray").error());
+}
+
+TEST_F(Registry, SettingValuesKeepsWhatElseTheKeyHolds) {
+  ASSERT_TRUE(set_user_values(key_, std::vector{string_value(u"Stray", u"old"), dword_value(u"NoModify", 0)}));
+  ASSERT_TRUE(set_user_values(key_, sample_values()));
+  EXPECT_EQ(5u, count(key_, false));
+  EXPECT_EQ(string_value(u"Stray", u"old"), read_user_value(key_, u"Stray"));
+  EXPECT_EQ(dword_value(u"NoModify", 1), read_user_value(key_, u"NoModify"));
 }
 
 TEST_F(Registry, AMissingKeyOrValueIsError2) {
@@ -106,7 +126,7 @@ TEST_F(Registry, AKeyBelowAVolatileOneCannotBeCreated) {
 
 TEST_F(Registry, NamesHoldingANulAreRefused) {
   const std::u16string with_nul(u"Display\0Name", 12);
-  EXPECT_EQ(ErrorKind::InvalidInput, read_user_value(std::u16string(u"Soft\0ware", 9), u"X").error().kind());
+  EXPECT_EQ(ErrorKind::InvalidInput, read_user_key(std::u16string(u"Soft\0ware", 9)).error().kind());
   EXPECT_EQ(ErrorKind::InvalidInput, write_user_key(key_, std::vector{string_value(with_nul, u"x")}).error().kind());
 }
 

@@ -121,6 +121,11 @@ class FakeHost final : public SetupHost {
   void (*after_registration)(Registry&) = nullptr;
   std::optional<IoError> registry_write_error;
   Registry registry;
+  // What the lock answers; whether it is held now.
+  std::optional<IoError> lock_error;
+  bool locked = false;
+  CalendarDate date{2026, 3, 7};
+  IoResult<Path> short_form = std::unexpected(IoError::os(2));
 
   std::vector<std::string> log;
   std::vector<std::string> box_texts;
@@ -153,6 +158,7 @@ class FakeHost final : public SetupHost {
   }
   std::int32_t msg_box(std::string_view caption, std::string_view text, std::uint32_t style) override {
     log.push_back("box " + std::string(caption) + " " + std::to_string(style));
+    EXPECT_FALSE(locked) << "a box waits for a click while the run holds the lock";
     box_texts.emplace_back(text);
     if (box_results.empty()) return 1;
     const std::int32_t r = box_results.front();
@@ -190,8 +196,13 @@ class FakeHost final : public SetupHost {
     for (const UnitFile& f : unit) files[Path(f.target)] = text_of(f.bytes);
     return {};
   }
-  void launch_app(PathView exe_path, PathView install_dir) override {
-    log.push_back("launch_app " + to_string_lossy(exe_path) + " in " + to_string_lossy(install_dir));
+  void launch_app(PathView program, std::optional<PathView> working_dir) override {
+    log.push_back("launch_app " + to_string_lossy(program) + " in " +
+                  (working_dir ? to_string_lossy(*working_dir) : std::string("the Windows folder")));
+  }
+  IoResult<Path> short_path(PathView path) override {
+    log.push_back("short_path " + to_string_lossy(path));
+    return short_form;
   }
   std::optional<Path> shell_folder(ShellFolder folder) override {
     log.push_back(folder == ShellFolder::Desktop ? "shell_folder Desktop" : "shell_folder Programs");
@@ -210,13 +221,20 @@ class FakeHost final : public SetupHost {
     }
     return {};
   }
-  IoResult<RegistryValue> read_user_value(std::u16string_view key, std::u16string_view name) override {
-    log.push_back("read_user_value " + to_string_lossy(name));
+  IoResult<std::vector<RegistryValue>> read_user_key(std::u16string_view key) override {
+    log.push_back("read_user_key " + to_string_lossy(key));
     const auto k = registry.find(std::u16string(key));
     if (k == registry.end()) return std::unexpected(IoError::os(2));
-    const auto v = k->second.find(std::u16string(name));
-    if (v == k->second.end()) return std::unexpected(IoError::os(2));
-    return v->second;
+    std::vector<RegistryValue> values;
+    for (const auto& [name, value] : k->second) values.push_back(value);
+    return values;
+  }
+  IoResult<void> set_user_values(std::u16string_view key, std::span<const RegistryValue> values) override {
+    log.push_back("set_user_values " + to_string_lossy(key));
+    if (registry_write_error) return std::unexpected(*registry_write_error);
+    RegistryKey& k = registry[std::u16string(key)];
+    for (const RegistryValue& v : values) k[v.name] = v;
+    return {};
   }
   IoResult<void> write_user_key(std::u16string_view key, std::span<const RegistryValue> values) override {
     log.push_back("write_user_key " + to_string_lossy(key));
@@ -225,6 +243,18 @@ class FakeHost final : public SetupHost {
     k.clear();
     for (const RegistryValue& v : values) k[v.name] = v;
     return {};
+  }
+  CalendarDate today() override { return date; }
+  IoResult<void> lock_installation(std::u16string_view name) override {
+    log.push_back("lock " + to_string_lossy(name));
+    if (lock_error) return std::unexpected(*lock_error);
+    locked = true;
+    return {};
+  }
+  void unlock_installation() override {
+    log.push_back("unlock");
+    EXPECT_TRUE(locked);
+    locked = false;
   }
   std::string os_error_text(const IoError& error) override {
     if (error.is_os()) return "os error " + std::to_string(error.os_code());
@@ -237,8 +267,7 @@ const char* const kDesktopShortcut = "C:\\Users\\u\\Desktop\\Korvane.lnk";
 const char* const kStartMenuDir =
     "C:\\Users\\u\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Korvane";
 
-const char* const kEntryNames[] = {"DisplayName",     "DisplayVersion",  "Publisher", "DisplayIcon",
-                                   "InstallLocation", "UninstallString", "NoModify",  "NoRepair"};
+const char* const kSid = "S-1-5-21-1-2-3-1001";
 
 // Where `entry` stands in `log`; log.size() when it is not there.
 std::size_t position(const std::vector<std::string>& log, std::string_view entry) {
@@ -247,13 +276,15 @@ std::size_t position(const std::vector<std::string>& log, std::string_view entry
 
 std::vector<std::string> successful_steps(bool silent) {
   const std::string dir = kDir;
+  const std::string key = to_string_lossy(kUninstallKey);
   std::vector<std::string> steps{"var_os LOCALAPPDATA"};
   if (!silent) steps.push_back("box Korvane Setup 65");
   steps.insert(steps.end(), {
+      "user_sid",
+      std::string("lock Global\\KorvaneSetup-") + kSid,
       "run_hidden taskkill /F /IM Korvane.exe",
       "run_hidden taskkill /F /IM KorvaneCore.exe",
       "sleep 0 350000000",
-      "user_sid",
       "shell_folder Desktop",
       "shell_folder Programs",
       "create_dir_all " + dir,
@@ -263,9 +294,11 @@ std::vector<std::string> successful_steps(bool silent) {
       std::string("create_dir_all ") + kStartMenuDir,
       std::string("save_shortcut ") + kStartMenuDir + "\\Korvane.lnk",
       "run_hidden powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -Command",
+      "set_user_values " + key,
+      "read_user_key " + key,
+      "launch_app " + dir + "\\Korvane.exe in " + dir,
+      "unlock",
   });
-  for (const char* name : kEntryNames) steps.push_back(std::string("read_user_value ") + name);
-  steps.push_back("launch_app " + dir + "\\Korvane.exe in " + dir);
   if (!silent) steps.push_back("box Korvane Setup 64");
   return steps;
 }
@@ -313,7 +346,7 @@ TEST(Run, PutsBothDecodedPayloadsAndTheUninstallScriptInPlaceAsOneUnit) {
   const Path dir = utf8_to_utf16(kDir);
   EXPECT_EQ("MZ application", host.files[dir + u"\\Korvane.exe"]);
   EXPECT_EQ("MZ loader", host.files[dir + u"\\WebView2Loader.dll"]);
-  EXPECT_EQ(uninstall_script_file({kDir, kDesktopShortcut, kStartMenuDir, "S-1-5-21-1-2-3-1001"}),
+  EXPECT_EQ(uninstall_script_file({kDir, kDesktopShortcut, kStartMenuDir, kSid, kDir}),
             host.files[dir + u"\\Uninstall-Korvane.ps1"]);
 }
 
@@ -371,7 +404,7 @@ TEST(Run, AnUnknownFolderGetsNoShortcutAndNoUninstallLine) {
 
       std::optional<std::string_view> desktop_line = kDesktopShortcut, start_menu_line = kStartMenuDir;
       (desktop_unknown ? desktop_line : start_menu_line) = std::nullopt;
-      EXPECT_EQ(uninstall_script_file({kDir, desktop_line, start_menu_line, "S-1-5-21-1-2-3-1001"}),
+      EXPECT_EQ(uninstall_script_file({kDir, desktop_line, start_menu_line, kSid, kDir}),
                 host.files[utf8_to_utf16(kDir) + u"\\Uninstall-Korvane.ps1"])
           << shown;
     }
@@ -404,10 +437,15 @@ TEST(Run, NoUsableSidFailsTheRunBeforeAnyWrite) {
   }
 }
 
-// The uninstall entry as a registration that did its work leaves it, for
-// the default folder: every text written out here.
+// The uninstall entry as a registration that did its work leaves it, with
+// the installer's own values, for the default folder: every text written out
+// here.
 RegistryKey written_entry() {
   const std::u16string dir = utf8_to_utf16(kDir);
+  const std::u16string command = u"powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -File \"" +
+                                 dir + u"\\Uninstall-Korvane.ps1\"";
+  // The three files: "MZ application", "MZ loader" and the script, in KB rounded up.
+  const std::size_t bytes = 14 + 9 + uninstall_script_file({kDir, kDesktopShortcut, kStartMenuDir, kSid, kDir}).size();
   RegistryKey key;
   for (RegistryValue v : {
            string_value(u"DisplayName", u"Korvane"),
@@ -415,18 +453,19 @@ RegistryKey written_entry() {
            string_value(u"Publisher", u"V4LDR1N"),
            string_value(u"DisplayIcon", dir + u"\\Korvane.exe"),
            string_value(u"InstallLocation", dir),
-           string_value(u"UninstallString",
-                        u"powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -File \"" + dir +
-                            u"\\Uninstall-Korvane.ps1\""),
+           string_value(u"UninstallString", command),
            dword_value(u"NoModify", 1),
            dword_value(u"NoRepair", 1),
+           string_value(u"QuietUninstallString", command + u" -Quiet"),
+           dword_value(u"EstimatedSize", static_cast<std::uint32_t>((bytes + 1023) / 1024)),
+           string_value(u"InstallDate", u"20260307"),
        }) {
     key[v.name] = v;
   }
   return key;
 }
 
-TEST(Run, AnEntryTheRegistrationLeftRightIsOnlyReadBack) {
+TEST(Run, AnEntryTheRegistrationLeftRightGetsOnlyTheInstallersOwnValues) {
   FakeHost host;
   host.line = u"setup.exe /s";
   EXPECT_EQ(kExitInstalled, run_setup(host));
@@ -460,30 +499,34 @@ struct RepairCase {
   const char* why;
   bool powershell_works;
   void (*after)(Registry&);
-  std::size_t reads;  // before the first that differs
 };
 
 RegistryKey& entry_of(Registry& r) { return r.at(std::u16string(kUninstallKey)); }
 
 const RepairCase kRepairCases[] = {
-    {"no PowerShell, or one that does nothing", false, nullptr, 1},
-    {"a crashed PowerShell left an empty key", false,
-     [](Registry& r) { r[std::u16string(kUninstallKey)]; }, 1},
+    {"no PowerShell, or one that does nothing", false, nullptr},
+    {"a crashed PowerShell left an empty key", false, [](Registry& r) { r[std::u16string(kUninstallKey)]; }},
     {"an older version", true,
-     [](Registry& r) { entry_of(r)[u"DisplayVersion"] = string_value(u"DisplayVersion", u"0.1.0"); }, 2},
+     [](Registry& r) { entry_of(r)[u"DisplayVersion"] = string_value(u"DisplayVersion", u"0.1.0"); }},
     {"another folder", true,
-     [](Registry& r) { entry_of(r)[u"InstallLocation"] = string_value(u"InstallLocation", u"C:\\old"); }, 5},
+     [](Registry& r) { entry_of(r)[u"InstallLocation"] = string_value(u"InstallLocation", u"C:\\old"); }},
     {"a string without its NUL", true,
-     [](Registry& r) { entry_of(r)[u"DisplayIcon"].data.resize(entry_of(r)[u"DisplayIcon"].data.size() - 2); },
-     4},
-    {"a string value missing", true, [](Registry& r) { entry_of(r).erase(u"UninstallString"); }, 6},
-    {"a number as a string", true, [](Registry& r) { entry_of(r)[u"NoModify"] = string_value(u"NoModify", u"1"); },
-     7},
-    {"a number of the wrong type", true, [](Registry& r) { entry_of(r)[u"NoRepair"].type = 11; }, 8},  // REG_QWORD
-    {"a number 0", true, [](Registry& r) { entry_of(r)[u"NoRepair"] = dword_value(u"NoRepair", 0); }, 8},
+     [](Registry& r) { entry_of(r)[u"DisplayIcon"].data.resize(entry_of(r)[u"DisplayIcon"].data.size() - 2); }},
+    {"a string value missing", true, [](Registry& r) { entry_of(r).erase(u"UninstallString"); }},
+    {"a number as a string", true, [](Registry& r) { entry_of(r)[u"NoModify"] = string_value(u"NoModify", u"1"); }},
+    {"a number of the wrong type", true, [](Registry& r) { entry_of(r)[u"NoRepair"].type = 11; }},  // REG_QWORD
+    {"a number 0", true, [](Registry& r) { entry_of(r)[u"NoRepair"] = dword_value(u"NoRepair", 0); }},
+    // A key PowerShell left alone keeps what it held: the right eight values
+    // and one of another tool, which hides Korvane from the list of apps.
+    {"a value of another tool", false,
+     [](Registry& r) {
+       RegistryKey& key = r[std::u16string(kUninstallKey)];
+       key = written_entry();
+       key[u"SystemComponent"] = dword_value(u"SystemComponent", 1);
+     }},
 };
 
-TEST(Run, AMissingOrDifferingEntryIsWrittenThroughTheRegistry) {
+TEST(Run, AnEntryThatDiffersInAnyValueIsMadeAnewThroughTheRegistry) {
   for (const RepairCase& c : kRepairCases) {
     FakeHost host;
     host.line = u"setup.exe /s";
@@ -491,9 +534,8 @@ TEST(Run, AMissingOrDifferingEntryIsWrittenThroughTheRegistry) {
     host.after_registration = c.after;
     EXPECT_EQ(kExitInstalled, run_setup(host)) << c.why;
     std::vector<std::string> want = successful_steps(true);
-    const std::size_t first_read = position(want, "read_user_value DisplayName");
-    want.erase(want.begin() + static_cast<std::ptrdiff_t>(first_read + c.reads), want.end() - 1);
-    want.insert(want.end() - 1, "write_user_key " + to_string_lossy(kUninstallKey));
+    want.insert(want.begin() + static_cast<std::ptrdiff_t>(position(want, "read_user_key " + to_string_lossy(kUninstallKey)) + 1),
+                "write_user_key " + to_string_lossy(kUninstallKey));
     EXPECT_EQ(want, host.log) << c.why;
     EXPECT_EQ((Registry{{std::u16string(kUninstallKey), written_entry()}}), host.registry) << c.why;
   }
@@ -509,13 +551,36 @@ TEST(Run, AnEntryThatCannotBeWrittenFailsTheInstallation) {
     host.registry_write_error = IoError::os(5);
     EXPECT_EQ(kExitInstallFailure, run_setup(host)) << silent;
     std::vector<std::string> want = successful_steps(silent);
-    want.resize(position(want, "read_user_value DisplayName") + 1);
+    want.resize(position(want, "read_user_key " + to_string_lossy(kUninstallKey)) + 1);
     want.push_back("write_user_key " + to_string_lossy(kUninstallKey));
+    want.push_back("unlock");
     want.push_back("box Korvane Setup \xE2\x80\x94 Error 16");
     EXPECT_EQ(want, host.log) << silent;
     EXPECT_EQ("Installation failed:\nos error 5", host.box_texts.back()) << silent;
     EXPECT_EQ(3u, host.files.size()) << silent;
     EXPECT_EQ(2u, host.shortcuts.size()) << silent;
+  }
+}
+
+// Another run that holds the lock for as long as the run waits ends it before
+// anything is stopped or written, with the status deployment tools retry.
+TEST(Run, ALockThatCannotBeHadChangesNothing) {
+  struct {
+    IoError error;
+    std::uint32_t status;
+  } const cases[] = {{IoError::os(1618), kExitInstallInProgress}, {IoError::os(5), kExitInstallFailure}};
+  for (const auto& c : cases) {
+    for (const bool silent : {true, false}) {
+      FakeHost host;
+      if (silent) host.line = u"setup.exe --silent";
+      host.lock_error = c.error;
+      EXPECT_EQ(c.status, run_setup(host)) << c.status;
+      std::vector<std::string> want = successful_steps(silent);
+      want.resize(position(want, std::string("lock Global\\KorvaneSetup-") + kSid) + 1);
+      want.push_back("box Korvane Setup \xE2\x80\x94 Error 16");
+      EXPECT_EQ(want, host.log) << c.status;
+      EXPECT_EQ("Installation failed:\nos error " + std::to_string(c.error.os_code()), host.box_texts.back());
+    }
   }
 }
 
@@ -572,6 +637,35 @@ TEST(Run, AnAbsoluteFolderIsUsedAsItIs) {
   }
 }
 
+// A folder too long for a current directory or a program path: the
+// application starts by the folder's short form, which the uninstall script
+// names too so that it can stop it; without one, in the Windows folder.
+TEST(Run, AFolderTooLongStartsTheApplicationByItsShortForm) {
+  const Path local = u"D:\\" + Path(250, u'x');
+  const Path dir = local + u"\\Programs\\Korvane";
+  const struct {
+    IoResult<Path> short_form;
+    std::string program_dir, working_dir;
+  } cases[] = {
+      {Path(u"\\\\?\\D:\\XXXXXX~1\\Programs\\Korvane"), "D:\\XXXXXX~1\\Programs\\Korvane",
+       "D:\\XXXXXX~1\\Programs\\Korvane"},
+      {std::unexpected(IoError::os(2)), to_string_lossy(dir), "the Windows folder"},
+  };
+  for (const auto& c : cases) {
+    FakeHost host;
+    host.line = u"setup.exe /s";
+    host.local_app_data = local;
+    host.short_form = c.short_form;
+    EXPECT_EQ(kExitInstalled, run_setup(host)) << c.program_dir;
+    EXPECT_EQ(1, std::ranges::count(host.log, "short_path " + to_string_lossy(dir))) << c.program_dir;
+    EXPECT_EQ("launch_app " + c.program_dir + "\\Korvane.exe in " + c.working_dir, host.log.at(host.log.size() - 2));
+    const std::string text = to_string_lossy(dir);
+    EXPECT_EQ(uninstall_script_file({text, kDesktopShortcut, kStartMenuDir, kSid, c.program_dir}),
+              host.files[dir + u"\\Uninstall-Korvane.ps1"])
+        << c.program_dir;
+  }
+}
+
 TEST(Run, NoAbsoluteFormEndsWithTheFailureBox) {
   FakeHost host;
   host.local_app_data = Path();
@@ -601,17 +695,17 @@ struct FatalCase {
 };
 
 const FatalCase kFatalCases[] = {
-    {"directory", [](FakeHost& h) { h.create_error = IoError::os(183); }, "os error 183", 8},
-    {"application payload", [](FakeHost& h) { h.app = {0x1F, 0x8B, 8}; }, "unexpected end of file", 8},
+    {"directory", [](FakeHost& h) { h.create_error = IoError::os(183); }, "os error 183", 9},
+    {"application payload", [](FakeHost& h) { h.app = {0x1F, 0x8B, 8}; }, "unexpected end of file", 9},
     {"loader payload",
      [](FakeHost& h) {
        h.loader[h.loader.size() - 8] ^= 1;  // the trailer's CRC-32
      },
-     "corrupt gzip stream does not have a matching checksum", 8},
+     "corrupt gzip stream does not have a matching checksum", 9},
     // Any of the three files: a full disk, a file in use, an uninstall script
     // that cannot be written (a registered uninstaller must be there).
-    {"files, disk full", [](FakeHost& h) { h.install_error = IoError::os(112); }, "os error 112", 9},
-    {"files, one in use", [](FakeHost& h) { h.install_error = IoError::os(32); }, "os error 32", 9},
+    {"files, disk full", [](FakeHost& h) { h.install_error = IoError::os(112); }, "os error 112", 10},
+    {"files, one in use", [](FakeHost& h) { h.install_error = IoError::os(32); }, "os error 32", 10},
 };
 
 TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
@@ -624,6 +718,7 @@ TEST(Run, FatalErrorGivesExactlyOneFailureBoxEvenWhenSilent) {
       std::vector<std::string> want = successful_steps(true);
       want.resize(c.steps_before_box);
       if (!silent) want.insert(want.begin() + 1, "box Korvane Setup 65");
+      want.push_back("unlock");
       want.push_back("box Korvane Setup \xE2\x80\x94 Error 16");
       EXPECT_EQ(want, host.log) << c.why;
       EXPECT_EQ(std::string("Installation failed:\n") + c.failure_text, host.box_texts.back()) << c.why;

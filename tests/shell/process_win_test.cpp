@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "core/utf.h"
+#include "host/os.h"
 #include "shell/command_line_quote.h"
+#include "shell/launch.h"
 #include "shell/process.h"
 #include "shell/program_lookup_win.h"
 #include "support/child_process_win.h"
@@ -112,6 +114,23 @@ TEST_F(ChildProcessTest, AVerbatimWorkingDirReachesTheChildInItsShortForm) {
   EXPECT_EQ(show(sub), show(r.cwd));
 }
 
+// A folder too long to be a current directory is handed over by its short
+// form, which CreateProcessW takes.
+TEST_F(ChildProcessTest, AFolderTooLongForACurrentDirectoryIsTakenByItsShortForm) {
+  Path deep = dir_;
+  for (int i = 0; i < 3; ++i) {
+    deep += u"\\" + Path(100, static_cast<char16_t>(u'a' + i));
+    ASSERT_TRUE(::CreateDirectoryW(w(u"\\\\?\\" + deep), nullptr));
+  }
+  const auto short_form = short_path(deep);
+  ASSERT_TRUE(short_form.has_value());
+  const LaunchPaths paths = launch_paths(deep, u"Korvane.exe", short_path);
+  ASSERT_TRUE(paths.working_dir.has_value());
+  EXPECT_EQ(show(*short_form).substr(4), show(*paths.working_dir));  // without the verbatim prefix
+  const Record r = run(recorder_, {}, *paths.working_dir);
+  EXPECT_EQ(show(*paths.working_dir), show(r.cwd));
+}
+
 TEST_F(ChildProcessTest, WithoutAWorkingDirTheChildSharesOurs) {
   wchar_t ours[MAX_PATH * 4];
   const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(std::size(ours)), ours);
@@ -180,7 +199,7 @@ TEST_F(ChildProcessTest, RedirectedOutputReachesTheChild) {
   ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
   ::CloseHandle(file);
   EXPECT_TRUE(r.std_out.present);
-  EXPECT_EQ("disk", r.std_out.type);
+  EXPECT_EQ("pipe", r.std_out.type);  // the relay's, which copies onto the file
   EXPECT_NE(std::string::npos, read_file(out_file).find("recorder: recorder"));
 }
 
@@ -204,7 +223,7 @@ TEST_F(ChildProcessTest, WithoutStandardHandlesNoneArePassed) {
   for (int i = 0; i < 3; ++i) ::SetStdHandle(kStreams[i], saved[i]);
   ::CloseHandle(file);
 
-  EXPECT_EQ("disk", with.std_out.type);
+  EXPECT_EQ("pipe", with.std_out.type);
   for (const auto* s : {&without.std_in, &without.std_out, &without.std_err}) {
     EXPECT_TRUE(!s->present || s->console) << s->type;
   }
