@@ -37,7 +37,7 @@ int usage(const std::string& why) {
   print_error(
       "usage: launcher.exe [--set NAME=VALUE]... [--unset NAME]... [--stdout FILE] "
       "[--no-std-handles] [--new-console] [--cwd DIR] [--raw-cmdline TEXT] [--status-file FILE] "
-      "[--hold FILE] "
+      "[--hold FILE] [--lock NAME] "
       "{-- PROGRAM [ARGS...] | --command TEXT}");
   print_error("   or: launcher.exe --scan DIR STATUS_FILE");
   return kFailure;
@@ -112,6 +112,7 @@ int wmain(int argc, wchar_t** argv) {
   std::optional<std::u16string> status_file;
   std::optional<std::u16string> command;
   std::optional<std::u16string> hold;
+  std::optional<std::u16string> lock;
   bool no_std_handles = false;
   bool new_console = false;
   std::size_t i = 0;
@@ -128,7 +129,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const bool takes_value = opt == u"--set" || opt == u"--unset" || opt == u"--stdout" ||
                              opt == u"--cwd" || opt == u"--raw-cmdline" ||
-                             opt == u"--status-file" || opt == u"--command" || opt == u"--hold";
+                             opt == u"--status-file" || opt == u"--command" || opt == u"--hold" ||
+                             opt == u"--lock";
     if (!takes_value) return usage("unknown option: " + korvane::to_string_lossy(opt));
     if (!has_value) return usage("option without a value: " + korvane::to_string_lossy(opt));
     const std::u16string& value = args[++i];
@@ -156,6 +158,8 @@ int wmain(int argc, wchar_t** argv) {
       command = value;
     } else if (opt == u"--hold") {
       hold = value;
+    } else if (opt == u"--lock") {
+      lock = value;
     } else {
       raw_cmdline = value;
     }
@@ -193,6 +197,12 @@ int wmain(int argc, wchar_t** argv) {
                               : nullptr);
   if (held.get() == INVALID_HANDLE_VALUE) {
     return fail("opening " + korvane::to_string_lossy(*hold), ::GetLastError());
+  }
+
+  // Owned while the child runs, as another installation holds its lock.
+  const OwnedHandle mutex(lock ? ::CreateMutexW(nullptr, TRUE, wide(*lock)) : nullptr);
+  if (lock && (mutex.get() == nullptr || ::GetLastError() == ERROR_ALREADY_EXISTS)) {
+    return fail("owning " + korvane::to_string_lossy(*lock), ::GetLastError());
   }
 
   STARTUPINFOW startup{};
