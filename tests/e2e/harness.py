@@ -374,9 +374,16 @@ class Stage:
               unset: tuple[str, ...] = (), stdout: Path | None = None,
               trace_boxes: bool = True, cwd: Path | None = None,
               installer: Path | None = None, inherit_std: bool = False,
-              raw_cmdline: str | None = None) -> InstallerRun:
+              raw_cmdline: str | None = None, command: str | None = None,
+              new_console: bool = False, pipe_output: bool = False,
+              wine_debug: str | None = None) -> InstallerRun:
         """Starts the installer as from the desktop (no standard handles),
-        or with stdout and stderr going to `stdout`."""
+        or with stdout and stderr going to `stdout`; or, given `command`,
+        that whole command line as the control panel starts an
+        UninstallString. With `pipe_output` the launcher's own output is a
+        pipe (proc.stdout) that the child inherits (`inherit_std`).
+        `wine_debug` replaces the Wine debug channels (trace+msgbox for
+        `trace_boxes`); their output is `run.trace`."""
         env_vars = self.profile.variables()
         # The installed stand-in records how it was started, then ends at once.
         env_vars.update(KORVANE_STANDIN_RECORD=winpath(self.app_record), KORVANE_STANDIN_EXIT="1",
@@ -401,16 +408,21 @@ class Stage:
         run_id = time.monotonic_ns()
         status_file = self.root / f"status-{run_id}.txt"
         cmd += ["--status-file", winpath(status_file)]
-        cmd += ["--", winpath(installer or self.installer), *args]
+        if new_console:
+            cmd += ["--new-console"]
+        if command is not None:
+            cmd += ["--command", command]
+        else:
+            cmd += ["--", winpath(installer or self.installer), *args]
         env = self.session.env
         if self._overrides:
             env["WINEDLLOVERRIDES"] = ";".join([env["WINEDLLOVERRIDES"], *sorted(self._overrides)])
-        if trace_boxes:
-            env["WINEDEBUG"] = "trace+msgbox"
+        if trace_boxes or wine_debug:
+            env["WINEDEBUG"] = wine_debug or "trace+msgbox"
         trace = self.root / f"trace-{run_id}.txt"
         with open(trace, "wb") as err:
-            proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=err,
-                                    cwd=self.root)
+            proc = subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE if pipe_output else subprocess.DEVNULL,
+                                    stderr=err, cwd=self.root)
         return InstallerRun(self.session, proc, trace, status_file)
 
     def run_silent(self, *extra: str, **kw) -> InstallerRun:
@@ -535,10 +547,10 @@ class JourneySession(WineSession):
                            timeout=120, check=True)
         return r.stdout.decode("ascii").strip()
 
-    def running(self, exe_name: str) -> list[int]:
-        """The Linux ids of this prefix's processes whose program is `exe_name`:
-        a file name, or a whole Windows path (any case)."""
-        found = []
+    def processes(self, exe_name: str) -> dict[int, str]:
+        """This prefix's processes whose program is `exe_name` (a file name,
+        or a whole Windows path; any case): {Linux id: program as started}."""
+        found = {}
         for proc in Path("/proc").iterdir():
             if not proc.name.isdigit():
                 continue
@@ -551,8 +563,12 @@ class JourneySession(WineSession):
                 continue
             program = argv0 if "\\" in exe_name else re.split(r"[\\/]", argv0)[-1]
             if program.lower() == exe_name.lower():
-                found.append(int(proc.name))
+                found[int(proc.name)] = argv0
         return found
+
+    def running(self, exe_name: str) -> list[int]:
+        """The Linux ids of the processes of `processes`."""
+        return list(self.processes(exe_name))
 
     def read_key(self, key: str) -> dict[str, tuple[str, object]] | None:
         """The values of a registry key as {name: (type, data)}, read from

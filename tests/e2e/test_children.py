@@ -2,10 +2,15 @@
 
 from __future__ import annotations
 
+import re
+import subprocess
+import threading
 import time
 
+import pytest
+
 from expected import REGISTRATION_ARGS, VERSION, record_text, shortcut_script, stop_commands
-from harness import winpath
+from harness import decode_wine_debugstr, winpath
 
 
 def test_programs_planted_beside_the_installer_are_never_started(stage):
@@ -65,9 +70,10 @@ def test_redirected_output_reaches_the_children(stage):
     text = out.read_text(encoding="utf-8", errors="replace")
     assert text.count("recorder: taskkill") == 2
     assert text.count("recorder: powershell") == 1
+    # Through the installer's relay: the children never hold the file itself.
     for r in stage.records_of("taskkill") + stage.records_of("powershell"):
-        assert r["std_handles"]["stdout"]["type"] == "disk"
-        assert r["std_handles"]["stderr"]["type"] == "disk"
+        assert r["std_handles"]["stdout"]["type"] == "pipe"
+        assert r["std_handles"]["stderr"]["type"] == "pipe"
 
 
 def test_started_from_the_desktop_children_get_no_handles_of_ours(stage):
@@ -107,12 +113,75 @@ def test_no_programs_to_be_found_the_run_still_ends_normally(stage):
     assert len(stage.app_starts()) == 1
 
 
-def test_installed_application_is_started_in_the_install_folder(stage):
-    stage.run_silent(variables={"KORVANE_STANDIN_PROBE": "from the installer"})
-    [app] = stage.app_starts()
-    assert app["cwd"].rstrip("\\").lower() == winpath(stage.profile.install_dir).lower()
-    assert app["cmdline"] == '"' + winpath(stage.profile.install_dir / "Korvane.exe") + '"'
-    assert app["probe"] == "from the installer"
+def _unix_path(wine, windows_path: str) -> str:
+    """Where Wine finds `windows_path` (short names resolved)."""
+    return subprocess.run(["winepath", "-u", windows_path], env=wine.env, capture_output=True, text=True,
+                          check=True, timeout=120).stdout.strip().rstrip("/")
+
+
+# The install folder's length in units: past 247 Korvane.exe is too long a
+# program path, past 258 the folder too long a current directory; the
+# installer then asks for the short (8.3) forms.
+@pytest.mark.parametrize("length", [0, 250, 270], ids=["plain", "250 units", "270 units"])
+def test_installed_application_is_started_in_the_install_folder(stage, length):
+    local = stage.profile.local
+    if length:
+        rest = length - len(winpath(local)) - len("\\Programs\\Korvane")
+        local = local / ("L" * (rest - 122)) / ("M" * 120)
+        local.mkdir(parents=True)
+    install_dir = local / "Programs" / "Korvane"
+    run = stage.start("--silent", variables={"KORVANE_STANDIN_PROBE": "from the installer", "LOCALAPPDATA": winpath(local)},
+                      wine_debug="trace+process")
+    assert run.wait() == 0
+    assert len(winpath(install_dir)) == (length or len(winpath(install_dir)))
+    if not length:
+        [app] = stage.app_starts()
+        assert app["probe"] == "from the installer"
+        assert app["cwd"].rstrip("\\").lower() == winpath(install_dir).lower()
+        assert app["cmdline"] == '"' + winpath(install_dir / "Korvane.exe") + '"'
+        return
+    # Asked for by a program path that fits in MAX_PATH and names the
+    # installed file. Wine cannot start it: it expands the short names again
+    # and hands NtCreateUserProcess a mangled image name (Windows takes the
+    # short form as it is).
+    trace = run.trace.read_text(encoding="utf-8", errors="replace")
+    [asked] = re.findall(r'CreateProcessInternalW app L"([^"]*Korvane\.exe)"', trace)
+    program = decode_wine_debugstr(asked)
+    assert len(program) <= 259 and "~" in program, program
+    assert _unix_path(stage.session, program) == str(install_dir / "Korvane.exe")
+
+
+# A tool that reads the installer's output (a deployment wrapper, a script
+# capturing it) sees its end when the installer ends, while the application
+# it started, or a PowerShell it gave up waiting for, runs on.
+@pytest.mark.parametrize("child", ["the application", "a PowerShell given up on"])
+def test_whoever_reads_the_installers_output_sees_its_end_when_the_installer_ends(stage, wine, build_dir, child):
+    stage.stand_in("taskkill.exe")
+    installer, variables, unset = None, {}, ()
+    if child == "the application":
+        unset = ("KORVANE_STANDIN_EXIT",)
+    else:
+        stage.stand_in("powershell.exe")
+        installer, variables = build_dir / "korvane_setup_short_wait.exe", {"KORVANE_RECORD_SLEEP_MS": "20000"}
+    run = stage.start("--silent", installer=installer, variables=variables, unset=unset, inherit_std=True,
+                      pipe_output=True, trace_boxes=False)
+    output = []
+    reader = threading.Thread(target=lambda: output.append(run.proc.stdout.read()), daemon=True)
+    reader.start()
+    assert run.wait() == 0
+    reader.join(timeout=10)
+    assert not reader.is_alive(), f"the output did not end with the installer while {child} ran"
+    # The installer had the pipe: its children wrote into it.
+    assert output[0].count(b"recorder: taskkill") == 2
+    if child == "the application":
+        assert _wait_for_korvane_window(wine), "the application runs"
+    else:
+        assert len(stage.records_of("powershell")) == 1 and finished(stage, "powershell") == 0, \
+            "the PowerShell it gave up on runs"
+
+
+def finished(stage, program: str) -> int:
+    return len(list(stage.records.glob(f"{program}-*.done")))
 
 
 def _korvane_windows(wine) -> list[str]:

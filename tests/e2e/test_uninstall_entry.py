@@ -5,6 +5,8 @@ the installer then writes the entry itself through the registry."""
 from __future__ import annotations
 
 import re
+import time
+from pathlib import Path
 
 import pytest
 
@@ -14,18 +16,23 @@ from harness import WineSession, winpath
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane"
 
 
-def expected_entry(install_dir: str) -> dict[str, tuple[str, str]]:
-    """The eight values (type, data) of the entry for `install_dir`."""
+def expected_entry(install_dir: str, folder: Path, day: str) -> dict[str, tuple[str, str]]:
+    """The eleven values (type, data) of the entry for `install_dir`, whose
+    files are in `folder`, installed on `day` (yyyymmdd)."""
+    command = f'powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass -File "{install_dir}\\Uninstall-Korvane.ps1"'
+    size = sum(p.stat().st_size for p in folder.iterdir())
     return {
         "DisplayName": ("REG_SZ", "Korvane"),
         "DisplayVersion": ("REG_SZ", expected.VERSION),
         "Publisher": ("REG_SZ", "V4LDR1N"),
         "DisplayIcon": ("REG_SZ", install_dir + "\\Korvane.exe"),
         "InstallLocation": ("REG_SZ", install_dir),
-        "UninstallString": ("REG_SZ", "powershell -NoProfile -WindowStyle Hidden -ExecutionPolicy Bypass "
-                                      f'-File "{install_dir}\\Uninstall-Korvane.ps1"'),
+        "UninstallString": ("REG_SZ", command),
         "NoModify": ("REG_DWORD", "1"),
         "NoRepair": ("REG_DWORD", "1"),
+        "QuietUninstallString": ("REG_SZ", command + " -Quiet"),
+        "EstimatedSize": ("REG_DWORD", str(-(-size // 1024))),
+        "InstallDate": ("REG_SZ", day),
     }
 
 
@@ -64,9 +71,12 @@ def read_uninstall_entry(wine: WineSession) -> dict[str, tuple[str, str]]:
     return {name: (types[name], data[name]) for name in types}
 
 
-def assert_uninstall_entry(wine: WineSession, install_dir: str) -> None:
-    """The entry holds exactly its eight values, with their types and data."""
-    assert read_uninstall_entry(wine) == expected_entry(install_dir)
+def assert_uninstall_entry(wine: WineSession, install_dir: str, folder: Path, started: float) -> None:
+    """The entry holds exactly its eleven values, with their types and data;
+    InstallDate the day the run started or, past midnight, ended."""
+    got = read_uninstall_entry(wine)
+    days = [time.strftime("%Y%m%d", time.localtime(t)) for t in (started, time.time())]
+    assert got in [expected_entry(install_dir, folder, day) for day in days]
 
 
 @pytest.fixture
@@ -86,11 +96,13 @@ FOLDERS = {
 }
 
 
-def _run(stage, folder: str, variables: dict[str, str]) -> str:
+def _run(stage, wine, folder: str, variables: dict[str, str]) -> None:
+    """A silent installation below `folder`, then the entry checked."""
     local = stage.root / folder
     local.mkdir()
+    started = time.time()
     stage.run_silent(variables={"LOCALAPPDATA": winpath(local), **variables})
-    return winpath(local) + "\\Programs\\Korvane"
+    assert_uninstall_entry(wine, winpath(local) + "\\Programs\\Korvane", local / "Programs" / "Korvane", started)
 
 
 @pytest.mark.parametrize("folder", FOLDERS.values(), ids=FOLDERS.keys())
@@ -98,28 +110,35 @@ def test_wines_own_powershell_leaves_the_entry_to_the_installer(stage, wine, no_
     # Wine's stub prints nothing and exits 0; it is found where a real
     # machine has PowerShell, on PATH.
     assert (wine.system32 / "WindowsPowerShell" / "v1.0" / "powershell.exe").is_file()
-    install_dir = _run(stage, folder, {"PATH": NO_POWERSHELL_PATH + ";" + WINE_POWERSHELL_DIR})
-    assert_uninstall_entry(wine, install_dir)
+    _run(stage, wine, folder, {"PATH": NO_POWERSHELL_PATH + ";" + WINE_POWERSHELL_DIR})
 
 
 @pytest.mark.parametrize("folder", FOLDERS.values(), ids=FOLDERS.keys())
 def test_a_powershell_that_crashes_at_once_leaves_the_entry_to_the_installer(stage, wine, no_entry, folder):
     stage.stand_in("powershell.exe")
-    install_dir = _run(stage, folder, {"KORVANE_RECORD_EXIT": "3221225477"})  # STATUS_ACCESS_VIOLATION
+    _run(stage, wine, folder, {"KORVANE_RECORD_EXIT": "3221225477"})  # STATUS_ACCESS_VIOLATION
     [ps] = stage.records_of("powershell")
     assert ps["exit_code"] == 3221225477
-    assert_uninstall_entry(wine, install_dir)
 
 
 @pytest.mark.parametrize("folder", FOLDERS.values(), ids=FOLDERS.keys())
 def test_without_any_powershell_the_installer_writes_the_entry(stage, wine, no_entry, folder):
-    install_dir = _run(stage, folder, {"PATH": NO_POWERSHELL_PATH})
-    assert_uninstall_entry(wine, install_dir)
+    _run(stage, wine, folder, {"PATH": NO_POWERSHELL_PATH})
 
 
-def test_an_entry_of_another_version_is_replaced_whole(stage, wine, no_entry):
-    for args in (("/v", "DisplayVersion", "/d", "0.0.1"), ("/v", "EstimatedSize", "/t", "REG_DWORD", "/d", "9"),
-                 ("/v", "NoRepair", "/d", "1")):
+# What a key may hold before an installation whose PowerShell does nothing:
+# values of an earlier version, and one of another tool that hides Korvane
+# from the list of apps beside the right ones.
+EARLIER = {
+    "another version": (("/v", "DisplayVersion", "/d", "0.0.1"), ("/v", "EstimatedSize", "/t", "REG_DWORD", "/d", "9"),
+                        ("/v", "NoRepair", "/d", "1")),
+    "another tool's value": (("/v", "SystemComponent", "/t", "REG_DWORD", "/d", "1"),
+                             ("/v", "DisplayName", "/d", "Korvane")),
+}
+
+
+@pytest.mark.parametrize("values", EARLIER.values(), ids=EARLIER.keys())
+def test_what_the_key_held_before_is_replaced_whole(stage, wine, no_entry, values):
+    for args in values:
         assert wine.reg("add", UNINSTALL_KEY, *args, "/f").returncode == 0
-    install_dir = _run(stage, "Local", {"PATH": NO_POWERSHELL_PATH})
-    assert_uninstall_entry(wine, install_dir)
+    _run(stage, wine, "Local", {"PATH": NO_POWERSHELL_PATH})
