@@ -16,6 +16,7 @@ test_packages=(
   wine wine64                                 # running the Windows binaries
   xvfb xdotool x11-utils imagemagick          # real message boxes, driven and photographed
   python3-pytest python3-xlib python3-pefile  # end-to-end tests and the .exe check
+  python3-pytest-xdist                        # the end-to-end tests in two workers
   liblnk-utils                                # lnkinfo: reads back the shortcuts made
   clang-16 libclang-rt-16-dev                 # libFuzzer with ASan and UBSan
   gzip

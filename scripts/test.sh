@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test: the pure logic natively and under sanitizers, the Windows
+# Runs every test: the pure logic natively under sanitizers, the Windows
 # build under Wine (unit tests, the Win32 layer, checks of the built .exe),
-# the release checks (a second build compared byte for byte, a signed
-# build), a bounded fuzzing run of the gzip decoder, and the end-to-end tests
-# of the installer (the signed one too) with real message boxes on a
-# virtual display.
+# the release checks (a second build compared byte for byte, signed), a
+# bounded fuzzing run of the gzip decoder, and the end-to-end tests of the
+# installer (the signed one too) with real message boxes on virtual
+# displays, in two workers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -21,62 +21,36 @@ step() {
 }
 total_start=$SECONDS
 
-step "native build and unit tests"
-cmake --preset native >/dev/null
-cmake --build --preset native -j"$jobs"
-ctest --preset native
-
-step "unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset native-asan >/dev/null
-cmake --build --preset native-asan -j"$jobs"
-ctest --preset native-asan
-
-step "Windows build with the tests"
-cmake --preset windows-tests >/dev/null
-cmake --build --preset windows-tests -j"$jobs"
-
-# A Wine prefix of our own, so that runs neither disturb nor depend on the
-# machine's; removed at the end.
-WINEPREFIX=$(mktemp -d /tmp/korvane-wine.XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; }
-trap cleanup EXIT
-
-step "Windows tests under Wine"
-ctest --preset windows
-
-step "release checks: reproducible bytes, signing"
-bash scripts/release_check.sh
-
-step "fuzzing the gzip decoder"
-bash scripts/fuzz.sh "${KORVANE_FUZZ_SECONDS:-60}"
-
-step "PowerShell 7.6.10 for the engine tests"
-# PowerShell, as a .NET tool in the build tree, runs the installer's scripts
-# in the end-to-end tests. CI (KORVANE_REQUIRE_ENGINE=1) never goes without.
+# PowerShell 7.6.10, as a .NET tool in the build tree, runs the installer's
+# scripts in the engine tests; a Windows build of it (PowerShell's console
+# host, published self-contained from NuGet, rebuilt only when its project
+# changes) runs the journey tests under Wine. Both are fetched and built in
+# the background while the builds below run. CI (KORVANE_REQUIRE_ENGINE=1)
+# never goes without them.
 engine=()
-pwsh_version=7.6.10
-pwsh=build/tools/pwsh/pwsh
+powershells_pid=
+powershells_log=$(mktemp /tmp/korvane-powershells.XXXXXX)
 if command -v dotnet >/dev/null; then
-  if [[ "$("$pwsh" -NoProfile -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null)" != "$pwsh_version" ]]; then
-    rm -rf build/tools/pwsh
-    dotnet tool install PowerShell --version "$pwsh_version" --tool-path build/tools/pwsh
-  fi
-  engine=(--pwsh "$pwsh")
-
-  # A Windows build of PowerShell (PowerShell's console host, published
-  # self-contained from NuGet) for the journey tests under Wine; rebuilt only
-  # when its project changes.
-  winps=build/tools/windows-powershell
-  winps_stamp=$(cat tests/powershell/* | sha256sum | cut -d' ' -f1)
-  if [[ ! -f "$winps/powershell.exe" || "$(cat "$winps.stamp" 2>/dev/null)" != "$winps_stamp" ]]; then
-    step "building the Windows PowerShell for the journey tests"
-    rm -rf "$winps" "$winps.stamp"
-    DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 dotnet publish tests/powershell/powershell.csproj \
-      -c Release --artifacts-path build/tools/windows-powershell-work -o "$winps" -v minimal
-    echo "$winps_stamp" >"$winps.stamp"
-  fi
-  engine+=(--windows-powershell "$winps/powershell.exe")
+  (
+    set -e
+    pwsh_version=7.6.10
+    pwsh=build/tools/pwsh/pwsh
+    if [[ "$("$pwsh" -NoProfile -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null)" != "$pwsh_version" ]]; then
+      rm -rf build/tools/pwsh
+      dotnet tool install PowerShell --version "$pwsh_version" --tool-path build/tools/pwsh
+    fi
+    winps=build/tools/windows-powershell
+    winps_stamp=$(cat tests/powershell/* | sha256sum | cut -d' ' -f1)
+    if [[ ! -f "$winps/powershell.exe" || "$(cat "$winps.stamp" 2>/dev/null)" != "$winps_stamp" ]]; then
+      echo "building the Windows PowerShell for the journey tests"
+      rm -rf "$winps" "$winps.stamp"
+      DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 dotnet publish tests/powershell/powershell.csproj \
+        -c Release --artifacts-path build/tools/windows-powershell-work -o "$winps" -v minimal
+      echo "$winps_stamp" >"$winps.stamp"
+    fi
+  ) >"$powershells_log" 2>&1 &
+  powershells_pid=$!
+  engine=(--pwsh build/tools/pwsh/pwsh --windows-powershell build/tools/windows-powershell/powershell.exe)
 elif [[ "${KORVANE_REQUIRE_ENGINE:-}" == 1 ]]; then
   echo "no .NET SDK (dotnet) on PATH: the PowerShell engine and journey tests cannot run" >&2
   exit 1
@@ -85,9 +59,52 @@ else
   echo "journey tests skipped: no .NET SDK (dotnet) on PATH to build their Windows PowerShell; install the .NET SDK 10 to run them"
 fi
 
+# The unit tests run once, under the sanitizers; that build's script_tool
+# serves the engine tests too.
+step "native build and unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan -j"$jobs"
+ctest --preset native-asan -j"$jobs"
+
+step "Windows build with the tests"
+cmake --preset windows-tests >/dev/null
+cmake --build --preset windows-tests -j"$jobs"
+
+# A Wine prefix of our own, so that runs neither disturb nor depend on the
+# machine's; removed at the end.
+WINEPREFIX=$(mktemp -d /tmp/korvane-wine.XXXXXX)
+e2e_temp=$(mktemp -d /tmp/korvane-e2e.XXXXXX)
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX" "$e2e_temp" "$powershells_log"
+  [[ -z "$powershells_pid" ]] || kill "$powershells_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+step "Windows tests under Wine"
+ctest --preset windows -j"$jobs"
+
+step "release checks: reproducible bytes, signing"
+bash scripts/release_check.sh
+
+step "fuzzing the gzip decoder"
+bash scripts/fuzz.sh "${KORVANE_FUZZ_SECONDS:-20}"
+
+if [[ -n "$powershells_pid" ]]; then
+  step "PowerShell 7.6.10 for the engine tests; the Windows PowerShell for the journey tests"
+  powershells_status=0
+  wait "$powershells_pid" || powershells_status=$?
+  powershells_pid=
+  cat "$powershells_log"
+  ((powershells_status == 0)) || { echo "the PowerShells could not be had" >&2; exit 1; }
+fi
+
+# Two workers, each with its own Wine prefix and display; the journey and the
+# engine tests each stay in one (their prefix, their fixture).
 step "end-to-end tests of korvane_setup.exe"
-/usr/bin/python3 -m pytest tests/e2e -p no:cacheprovider -rA --build-dir build/windows \
-  --signed-installer build/signed/korvane_setup.exe --native-build-dir build/native --durations=12 \
-  "${engine[@]}"
+/usr/bin/python3 -m pytest tests/e2e -p no:cacheprovider -rA -n 2 --dist loadgroup --basetemp "$e2e_temp/t" \
+  --build-dir build/windows --signed-installer build/signed/korvane_setup.exe \
+  --native-build-dir build/native-asan --durations=12 "${engine[@]}"
 printf '==== %s: %d s ====\n' "$part_name" $((SECONDS - part_start))
 printf '==== every test: %d s ====\n' $((SECONDS - total_start))

@@ -39,7 +39,20 @@ def _leave_out(config, items, marker: str) -> list:
     return dropped
 
 
+# The longest groups first, so that with two workers (pytest-xdist, --dist
+# loadgroup) each starts with one and the short tests fill in around them.
+_FIRST = ("journey", "engine")
+
+
+def _group_rank(item) -> int:
+    for rank, marker in enumerate(_FIRST):
+        if item.get_closest_marker(marker):
+            return rank
+    return len(_FIRST)
+
+
 def pytest_collection_modifyitems(config, items):
+    items.sort(key=_group_rank)
     # Tests that cannot run here are left out (not skipped: a skip fails the
     # run). Without a signed installer, its tests; without root (CI has it),
     # the tests that mount a small tmpfs, with the reason printed.

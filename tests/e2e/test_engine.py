@@ -21,7 +21,8 @@ import expected
 from expected import GOLDEN_INSTALL_DIR, REGISTRATION_ARGS, record_text
 from harness import Profile, Stage, winpath
 
-pytestmark = pytest.mark.engine
+# One worker runs them all, after the one fixture that installs every case.
+pytestmark = [pytest.mark.engine, pytest.mark.xdist_group("engine")]
 
 ENGINE = Path(__file__).resolve().parents[1] / "engine"
 LONG = "L" * 100 + " " + "\u00e9" * 50 + "x" * 49  # 200 characters, 250 bytes on Linux

@@ -19,7 +19,8 @@ import pytest
 from expected import VERSION, record_text
 from harness import InstallerRun, Stage, link_string_data, read_link, winpath
 
-pytestmark = pytest.mark.journey
+# One worker runs them all, in the one prefix with the Windows PowerShell.
+pytestmark = [pytest.mark.journey, pytest.mark.xdist_group("journey")]
 
 UNINSTALL = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 EXIT_TIMEOUT = 5  # seconds for Wine to take down a stopped process
