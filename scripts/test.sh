@@ -82,8 +82,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# One after the other: started together in a new prefix, Wine's server meets
+# itself, and a window needs the display of the Wine desktop already running.
 step "Windows tests under Wine"
-ctest --preset windows -j"$jobs"
+ctest --preset windows
 
 step "release checks: reproducible bytes, signing"
 bash scripts/release_check.sh
