@@ -180,8 +180,10 @@ class WineSession:
     _WINE_SERVICES = {"wineserver", "wineserver64", "services.exe", "winedevice.exe", "plugplay.exe",
                       "svchost.exe", "rpcss.exe", "explorer.exe"}
 
-    def _prefix_programs(self) -> dict[int, str]:
-        """This prefix's processes, by Linux id: the file name of each program."""
+    def processes(self, exe_name: str = "") -> dict[int, str]:
+        """This prefix's processes whose program is `exe_name` (a file name,
+        or a whole Windows path; any case; empty: every one): {Linux id:
+        program as started}."""
         found = {}
         for proc in Path("/proc").iterdir():
             if not proc.name.isdigit():
@@ -189,11 +191,17 @@ class WineSession:
             try:
                 if f"WINEPREFIX={self.prefix}".encode() not in (proc / "environ").read_bytes().split(b"\0"):
                     continue
-                argv0 = (proc / "cmdline").read_bytes().split(b"\0")[0].decode(errors="replace")
+                argv0 = (proc / "cmdline").read_bytes().split(b"\0")[0].decode(errors="replace").strip()
             except OSError:
                 continue
-            found[int(proc.name)] = re.split(r"[\\/]", argv0.strip())[-1].lower()
+            program = argv0 if "\\" in exe_name else re.split(r"[\\/]", argv0)[-1]
+            if not exe_name or program.lower() == exe_name.lower():
+                found[int(proc.name)] = argv0
         return found
+
+    def running(self, exe_name: str) -> list[int]:
+        """The Linux ids of the processes of `processes`."""
+        return list(self.processes(exe_name))
 
     def kill_all(self) -> None:
         """Ends every program of the prefix but Wine's own services: nothing
@@ -201,7 +209,8 @@ class WineSession:
         application) outlives it. The server notices each end at once."""
         deadline = time.monotonic() + 60
         while True:
-            programs = [pid for pid, name in self._prefix_programs().items() if name not in self._WINE_SERVICES]
+            programs = [pid for pid, argv0 in self.processes().items()
+                        if re.split(r"[\\/]", argv0)[-1].lower() not in self._WINE_SERVICES]
             if not programs:
                 return
             assert time.monotonic() < deadline, f"programs that do not end: {programs}"
@@ -464,6 +473,30 @@ class Stage:
         assert status == 0, f"installer exit status {status}"
         return run
 
+    def other_program(self, name: str = "recorder.exe", hold: Path | None = None, lock: str | None = None,
+                      sleep_ms: int = 120000) -> subprocess.Popen:
+        """Another program that is no part of the installation: the recorder,
+        as `name` in a folder of its own, running for `sleep_ms`, and meanwhile
+        holding `hold` open (sharing read and write, not delete: a scanner, a
+        sync client, a backup agent) or owning the named mutex `lock`. Given
+        once it has started."""
+        wine = self.session
+        folder = self.root / f"other-{time.monotonic_ns()}"
+        (folder / "records").mkdir(parents=True)
+        shutil.copy2(wine.recorder, folder / name)
+        cmd = ["wine", str(wine.launcher), "--no-std-handles", "--set", f"KORVANE_RECORD_DIR={winpath(folder / 'records')}",
+               "--set", f"KORVANE_RECORD_SLEEP_MS={sleep_ms}"]
+        cmd += ["--hold", winpath(hold)] if hold else []
+        cmd += ["--lock", lock] if lock else []
+        proc = subprocess.Popen(cmd + ["--", winpath(folder / name)], env=wine.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not any((folder / "records").glob("*.json")) and time.monotonic() < deadline:
+            assert proc.poll() is None, f"{name} could not hold {hold or lock}"
+            time.sleep(0.1)
+        assert any((folder / "records").glob("*.json")), f"{name} did not start"
+        return proc
+
     def app_starts(self, count: int = 1, timeout: float = 60) -> list[dict[str, str]]:
         """The stand-in application's records once `count` starts have been
         recorded: the installer does not wait for the application."""
@@ -579,29 +612,6 @@ class JourneySession(WineSession):
         r = subprocess.run(["wine", "cmd", "/c", "echo %USERNAME%"], env=self.env, capture_output=True,
                            timeout=120, check=True)
         return r.stdout.decode("ascii").strip()
-
-    def processes(self, exe_name: str) -> dict[int, str]:
-        """This prefix's processes whose program is `exe_name` (a file name,
-        or a whole Windows path; any case): {Linux id: program as started}."""
-        found = {}
-        for proc in Path("/proc").iterdir():
-            if not proc.name.isdigit():
-                continue
-            try:
-                environ = (proc / "environ").read_bytes().split(b"\0")
-                argv0 = (proc / "cmdline").read_bytes().split(b"\0")[0].decode(errors="replace")
-            except OSError:
-                continue
-            if f"WINEPREFIX={self.prefix}".encode() not in environ:
-                continue
-            program = argv0 if "\\" in exe_name else re.split(r"[\\/]", argv0)[-1]
-            if program.lower() == exe_name.lower():
-                found[int(proc.name)] = argv0
-        return found
-
-    def running(self, exe_name: str) -> list[int]:
-        """The Linux ids of the processes of `processes`."""
-        return list(self.processes(exe_name))
 
     def read_key(self, key: str) -> dict[str, tuple[str, object]] | None:
         """The values of a registry key as {name: (type, data)}, read from

@@ -181,19 +181,8 @@ def test_two_installers_at_once_both_install_one_after_the_other(stage, build_di
 def test_an_installer_that_cannot_have_the_lock_in_time_changes_nothing(stage, build_dir):
     # Another run holds the user's lock for longer than the short-wait
     # installer waits (2 s): deployment tools retry 1618.
-    wine = stage.session
-    records = stage.root / "holder-records"
-    records.mkdir()
-    holder = subprocess.Popen(
-        ["wine", str(wine.launcher), "--lock", "Global\\KorvaneSetup-" + wine.user_sid,
-         "--set", f"KORVANE_RECORD_DIR={winpath(records)}", "--set", "KORVANE_RECORD_SLEEP_MS=60000",
-         "--no-std-handles", "--", winpath(wine.recorder)],
-        env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    holder = stage.other_program(lock="Global\\KorvaneSetup-" + stage.session.user_sid, sleep_ms=60000)
     try:
-        deadline = time.monotonic() + 60
-        while not list(records.glob("*.json")) and time.monotonic() < deadline:
-            assert holder.poll() is None, "the holder could not own the lock"
-            time.sleep(0.1)
         run = stage.start("--silent", installer=build_dir / "korvane_setup_short_wait.exe")
         box = run.next_box()
         assert_os_failure_box(box, 1618)
@@ -212,19 +201,7 @@ class Holder:
     antivirus), until closed."""
 
     def __init__(self, stage: Stage, path: Path):
-        wine = stage.session
-        records = stage.root / "holder-records"
-        records.mkdir(exist_ok=True)
-        self.proc = subprocess.Popen(
-            ["wine", str(wine.launcher), "--set", f"KORVANE_RECORD_DIR={winpath(records)}",
-             "--set", "KORVANE_RECORD_SLEEP_MS=120000", "--no-std-handles", "--hold", winpath(path),
-             "--", winpath(wine.recorder)],
-            env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
-        while not list(records.glob("*.json")) and time.monotonic() < deadline:
-            assert self.proc.poll() is None, "the holder could not open the file"
-            time.sleep(0.1)
-        assert list(records.glob("*.json")), "the holder did not start"
+        self.proc = stage.other_program(hold=path)
 
     def close(self, stage: Stage) -> None:
         self.proc.kill()

@@ -283,25 +283,6 @@ def installed(journey, tmp_path):
         _clean_up(journey)
 
 
-def _other_program(stage: Stage, journey, folder: Path, name: str, hold: Path | None = None,
-                   sleep_ms: int = 120000) -> subprocess.Popen:
-    """The recorder as `name` in `folder`, running for `sleep_ms` (holding
-    `hold` open meanwhile, without delete sharing), once it has started."""
-    folder.mkdir(parents=True, exist_ok=True)
-    shutil.copy2(journey.recorder, folder / name)
-    records = stage.root / f"records-{name}-{time.monotonic_ns()}"
-    records.mkdir()
-    cmd = ["wine", str(journey.launcher), "--no-std-handles", "--set", f"KORVANE_RECORD_DIR={winpath(records)}",
-           "--set", f"KORVANE_RECORD_SLEEP_MS={sleep_ms}"]
-    if hold is not None:
-        cmd += ["--hold", winpath(hold)]
-    proc = subprocess.Popen(cmd + ["--", winpath(folder / name)], env=journey.env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _wait_for(lambda: any(records.glob("*.json")), 30)
-    assert any(records.glob("*.json")), f"{name} did not start"
-    return proc
-
-
 def _snapshot(journey, places: Places) -> tuple:
     return (sorted(p.name for p in places.install_dir.iterdir()), journey.read_key(UNINSTALL + "Korvane"),
             places.desktop_link.is_file(), (places.start_menu / "Korvane.lnk").is_file())
@@ -384,7 +365,7 @@ UNSAFE = {
 @pytest.mark.parametrize("way", UNSAFE.values(), ids=UNSAFE.keys())
 def test_an_uninstall_that_cannot_be_done_safely_stops_and_removes_nothing(journey, installed, way):
     stage, places, kept, command, quiet = installed
-    other = _other_program(stage, journey, stage.root / "Other", "Other.exe")
+    other = stage.other_program("Other.exe")
     script = places.install_dir / "Uninstall-Korvane.ps1"
     text = script.read_bytes()
     if way == "constrained":
@@ -415,8 +396,7 @@ def test_a_shortcut_in_the_way_for_a_moment_goes_all_the_same(journey, installed
             link.chmod(0o444)  # FILE_ATTRIBUTE_READONLY under Wine
     else:
         # A sync client or a scanner, for three seconds.
-        holder = _other_program(stage, journey, stage.root / "Sync", "Sync.exe", hold=places.desktop_link,
-                                sleep_ms=3000)
+        holder = stage.other_program("Sync.exe", hold=places.desktop_link, sleep_ms=3000)
     assert _uninstall_as_windows_does(stage, places, command) == 0
     assert_nothing_left(journey, places, kept)
     if holder:
@@ -435,8 +415,7 @@ DURING_UNINSTALL = {
 @pytest.mark.parametrize("what, delay", DURING_UNINSTALL.values(), ids=DURING_UNINSTALL.keys())
 def test_a_run_started_during_an_uninstall_waits_for_it(journey, installed, what, delay):
     stage, places, kept, command, quiet = installed
-    scanner = _other_program(stage, journey, stage.root / "Scanner", "Scanner.exe",
-                             hold=places.install_dir / "WebView2Loader.dll", sleep_ms=10000)
+    scanner = stage.other_program("Scanner.exe", hold=places.install_dir / "WebView2Loader.dll", sleep_ms=10000)
     before = time.time()
     first = _uninstall(stage, places, command)
     # The uninstall stops Korvane once it holds the lock.
